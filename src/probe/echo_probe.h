@@ -1,0 +1,40 @@
+// One ICMP echo request to one IPv4 target, and its round-trip time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// Lets another thread end a waiting probe at once. Thread-safe; cancel() may be called any time.
+class probe_cancel {
+public:
+  probe_cancel();
+  ~probe_cancel();
+  probe_cancel(const probe_cancel&) = delete;
+  probe_cancel& operator=(const probe_cancel&) = delete;
+
+  void cancel();
+  bool cancelled() const;
+  int wake_fd() const;  // becomes readable once cancel() was called; for poll()
+
+private:
+  struct state;
+  std::unique_ptr<state> state_;
+};
+
+// Round-trip time in whole milliseconds (0 or more), or -1 for no answer of any kind.
+std::int32_t echo_probe(std::string_view host_text, int timeout_ms = 10000);
+// The same, returning -1 at once when `cancel` fires.
+std::int32_t echo_probe(std::string_view host_text, int timeout_ms, const probe_cancel& cancel);
+
+// Whether echo requests can be sent at all; if not, why and how to fix it.
+struct echo_availability {
+  bool available = false;
+  std::string reason;  // empty when available
+};
+echo_availability check_echo_available();
+
+}  // namespace quorvel

@@ -1,0 +1,22 @@
+# Helpers for declaring tests.
+#
+# quorvel_add_test(NAME target [ARGS ...])          plain test, no network at all
+# quorvel_add_netns_test(NAME target [ARGS ...] [NO_KERNEL_ECHO])
+#     runs inside a private network namespace that has only loopback and a private /etc/hosts.
+#     Every test that can reach the echo probe (GUI tests included) must use this one.
+set(QUORVEL_NETNS_RUN ${CMAKE_CURRENT_LIST_DIR}/netns_run)
+
+function(quorvel_add_test name target)
+  add_test(NAME ${name} COMMAND $<TARGET_FILE:${target}> ${ARGN})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
+
+function(quorvel_add_netns_test name target)
+  cmake_parse_arguments(PARSE_ARGV 2 opt "NO_KERNEL_ECHO" "" "")
+  set(env "QT_QPA_PLATFORM=offscreen")
+  if(opt_NO_KERNEL_ECHO)
+    list(APPEND env "QUORVEL_NETNS_NO_KERNEL_ECHO=1")
+  endif()
+  add_test(NAME ${name} COMMAND ${QUORVEL_NETNS_RUN} $<TARGET_FILE:${target}> ${opt_UNPARSED_ARGUMENTS})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" SKIP_RETURN_CODE 77)
+endfunction()
