@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,9 +25,32 @@ public:
   std::size_t memory_bytes() const;
 
 private:
-  // Private layout is the implementation's business and may change.
-  std::string text_;
-  std::vector<std::uint64_t> line_starts_;
+  // Lines lie whole inside fixed-size text chunks, and their starts in fixed-size index blocks,
+  // so that growth never copies what is already stored and a line is found in constant time.
+  struct line_start {
+    std::uint32_t chunk;
+    std::uint32_t offset;
+  };
+  struct text_chunk {
+    std::unique_ptr<char[]> bytes;
+    std::size_t capacity = 0;
+    std::size_t used = 0;
+  };
+  static constexpr std::size_t chunk_bytes = 64 * 1024;
+  static constexpr std::size_t index_block_lines = 8192;
+
+  line_start& start_of(std::size_t index);
+  const line_start& start_of(std::size_t index) const;
+  void start_line();
+  void extend_last_line(std::string_view text);
+  void move_last_line_to_new_chunk(std::size_t needed_bytes);
+  bool last_line_ends_with_cr() const;
+  void drop_last_byte();
+
+  std::vector<text_chunk> chunks_;
+  std::vector<std::unique_ptr<line_start[]>> index_blocks_;
+  std::size_t line_count_ = 0;
+  std::size_t text_bytes_ = 0;
 };
 
 }  // namespace quorvel
