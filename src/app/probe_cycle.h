@@ -38,7 +38,11 @@ public:
   ~probe_cycle() override;  // abandons a probe under way at once; no late result is handled
 
   QTimer& timer();
-  void arm();           // the start button: first tick 1000 ms from now
+  // The clock that times episodes; system_episode_clock() unless set. Must outlive the cycle.
+  void set_episode_clock(episode_clock& clock);
+  // The start button: first tick 1000 ms from now. During a tick it does nothing: the tick's end
+  // re-arms the timer while a run is on.
+  void arm();
   bool busy() const;    // a tick is under way
   bool stopped() const; // timer stopped and no tick under way
 
