@@ -30,9 +30,13 @@ std::int32_t echo_probe(std::string_view host_text, int timeout_ms = 10000);
 // The same, returning -1 at once when `cancel` fires.
 std::int32_t echo_probe(std::string_view host_text, int timeout_ms, const probe_cancel& cancel);
 
+// Which socket the probes use; chosen once per process, the unprivileged kind first.
+enum class echo_socket_kind { none, datagram, raw };
+
 // Whether echo requests can be sent at all; if not, why and how to fix it.
 struct echo_availability {
   bool available = false;
+  echo_socket_kind kind = echo_socket_kind::none;
   std::string reason;  // empty when available
 };
 echo_availability check_echo_available();

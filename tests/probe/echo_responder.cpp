@@ -1,0 +1,272 @@
+#include "echo_responder.h"
+
+#include <arpa/inet.h>
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace quorvel::testing {
+namespace {
+
+constexpr std::size_t ip_header_size = 20;
+constexpr std::size_t icmp_header_size = 8;
+constexpr std::size_t no_request = std::numeric_limits<std::size_t>::max();
+constexpr std::int64_t ns_per_ms = 1'000'000;
+
+std::int64_t realtime_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+std::uint16_t checksum(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i + 1 < size; i += 2) sum += (data[i] << 8) | data[i + 1];
+  if (size % 2 == 1) sum += data[size - 1] << 8;
+  while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
+  return static_cast<std::uint16_t>(~sum);
+}
+
+void put_u16(std::uint8_t* p, std::uint16_t value) {
+  p[0] = static_cast<std::uint8_t>(value >> 8);
+  p[1] = static_cast<std::uint8_t>(value);
+}
+
+std::uint16_t get_u16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+
+// An IP datagram carrying `icmp`; the kernel fills in length, identification and checksum.
+std::vector<std::uint8_t> ip_datagram(std::uint32_t source, std::uint32_t destination,
+                                      std::vector<std::uint8_t> icmp) {
+  std::vector<std::uint8_t> packet(ip_header_size, 0);
+  packet[0] = 0x45;
+  packet[8] = 64;
+  packet[9] = IPPROTO_ICMP;
+  std::memcpy(packet.data() + 12, &source, 4);
+  std::memcpy(packet.data() + 16, &destination, 4);
+  packet.insert(packet.end(), icmp.begin(), icmp.end());
+  return packet;
+}
+
+std::vector<std::uint8_t> echo_reply(std::uint16_t identifier, std::uint16_t sequence,
+                                     const std::uint8_t* payload, std::size_t payload_size) {
+  std::vector<std::uint8_t> icmp(icmp_header_size, 0);
+  icmp[0] = ICMP_ECHOREPLY;
+  put_u16(icmp.data() + 4, identifier);
+  put_u16(icmp.data() + 6, sequence);
+  icmp.insert(icmp.end(), payload, payload + payload_size);
+  put_u16(icmp.data() + 2, checksum(icmp.data(), icmp.size()));
+  return icmp;
+}
+
+// Host unreachable, quoting the request's IP header and its first 8 bytes, as a router would.
+std::vector<std::uint8_t> host_unreachable(const std::uint8_t* request, std::size_t header_size) {
+  std::vector<std::uint8_t> icmp(icmp_header_size, 0);
+  icmp[0] = ICMP_DEST_UNREACH;
+  icmp[1] = ICMP_HOST_UNREACH;
+  icmp.insert(icmp.end(), request, request + header_size + icmp_header_size);
+  put_u16(icmp.data() + 2, checksum(icmp.data(), icmp.size()));
+  return icmp;
+}
+
+}  // namespace
+
+echo_responder::echo_responder() {
+  fd_ = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+  if (fd_ < 0) {
+    failure_ = std::string("echo responder: raw ICMP socket: ") + std::strerror(errno);
+    return;
+  }
+  const int on = 1;
+  icmp_filter only_requests{~(1u << ICMP_ECHO)};
+  stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (setsockopt(fd_, IPPROTO_IP, IP_HDRINCL, &on, sizeof on) != 0 ||
+      setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
+      setsockopt(fd_, SOL_RAW, ICMP_FILTER, &only_requests, sizeof only_requests) != 0 || stop_fd_ < 0) {
+    failure_ = std::string("echo responder: socket set-up: ") + std::strerror(errno);
+    close(fd_);
+    fd_ = -1;
+    return;
+  }
+  worker_ = std::thread([this] { run(); });
+}
+
+echo_responder::~echo_responder() {
+  if (worker_.joinable()) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(stop_fd_, &one, sizeof one);
+    worker_.join();
+  }
+  if (fd_ >= 0) close(fd_);
+  if (stop_fd_ >= 0) close(stop_fd_);
+}
+
+void echo_responder::set_script(std::string_view address, echo_script script) {
+  in_addr parsed{};
+  inet_pton(AF_INET, std::string(address).c_str(), &parsed);
+  std::lock_guard lock(mutex_);
+  scripts_[parsed.s_addr] = script;
+  answered_per_address_.erase(parsed.s_addr);
+}
+
+std::vector<seen_request> echo_responder::requests() const {
+  std::lock_guard lock(mutex_);
+  return seen_;
+}
+
+std::size_t echo_responder::request_count() const {
+  std::lock_guard lock(mutex_);
+  return seen_.size();
+}
+
+void echo_responder::run() {
+  // Wake on time: the default timer slack would add up to 50 µs to every scripted delay.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  for (;;) {
+    std::array<pollfd, 2> watched{pollfd{fd_, POLLIN, 0}, pollfd{stop_fd_, POLLIN, 0}};
+    timespec wait{};
+    const timespec* wait_for = nullptr;
+    const std::int64_t due = next_due_ns();
+    if (due >= 0) {
+      const std::int64_t left = std::max<std::int64_t>(0, due - realtime_ns());
+      wait = timespec{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+      wait_for = &wait;
+    }
+    if (ppoll(watched.data(), watched.size(), wait_for, nullptr) < 0 && errno != EINTR) return;
+    if (watched[1].revents != 0) return;
+    if (watched[0].revents != 0) receive_requests();
+    send_due();
+  }
+}
+
+void echo_responder::receive_requests() {
+  for (;;) {
+    std::array<std::uint8_t, 2048> buffer;
+    alignas(cmsghdr) std::array<char, 256> control;
+    iovec io{buffer.data(), buffer.size()};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    const ssize_t size = recvmsg(fd_, &message, 0);
+    if (size < 0) return;
+    std::int64_t stamp = realtime_ns();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+        timespec ts;
+        std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+        stamp = std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+      }
+    }
+    answer(buffer.data(), static_cast<std::size_t>(size), stamp);
+  }
+}
+
+void echo_responder::answer(const std::uint8_t* ip, std::size_t size, std::int64_t received_ns) {
+  if (size < ip_header_size || (ip[0] >> 4) != 4) return;
+  const std::size_t header_size = std::size_t{ip[0] & 0x0fu} * 4;
+  const std::size_t total = std::min<std::size_t>(size, get_u16(ip + 2));
+  if (header_size < ip_header_size || total < header_size + icmp_header_size) return;
+  const std::uint8_t* icmp = ip + header_size;
+  if (icmp[0] != ICMP_ECHO) return;
+  std::uint32_t requester, target;
+  std::memcpy(&requester, ip + 12, 4);
+  std::memcpy(&target, ip + 16, 4);
+  // Datagram sockets get their identifier from the kernel: echo whatever arrives.
+  const std::uint16_t identifier = get_u16(icmp + 4);
+  const std::uint16_t sequence = get_u16(icmp + 6);
+  const std::uint8_t* payload = icmp + icmp_header_size;
+  const std::size_t payload_size = total - header_size - icmp_header_size;
+
+  std::lock_guard lock(mutex_);
+  const std::size_t index = seen_.size();
+  seen_.push_back(seen_request{target, identifier, sequence, -1});
+  const auto found = scripts_.find(target);
+  const echo_script script = found != scripts_.end() ? found->second : echo_script{};
+  const int earlier_answers = answered_per_address_[target]++;
+  const std::int64_t first_due = received_ns + script.delay_ms * ns_per_ms;
+  const std::int64_t later_due = received_ns + script.later_ms * ns_per_ms;
+  auto schedule = [&](std::int64_t due, std::vector<std::uint8_t> icmp_message, std::size_t whose,
+                      std::uint32_t source) {
+    pending_.push_back(pending_send{due, ip_datagram(source, requester, std::move(icmp_message)), requester,
+                                    whose, received_ns});
+  };
+  const auto right_reply = echo_reply(identifier, sequence, payload, payload_size);
+  switch (script.action) {
+    case echo_action::reply:
+      schedule(first_due, right_reply, index, target);
+      break;
+    case echo_action::drop:
+      break;
+    case echo_action::unreachable:
+      schedule(first_due, host_unreachable(ip, header_size), no_request, target);
+      break;
+    case echo_action::duplicate:
+      if (earlier_answers > 0) break;
+      schedule(first_due, right_reply, index, target);
+      schedule(later_due, right_reply, no_request, target);
+      break;
+    case echo_action::wrong_identifier_first:
+      schedule(first_due, echo_reply(identifier ^ 0x5a5a, sequence, payload, payload_size), no_request, target);
+      schedule(later_due, right_reply, index, target);
+      break;
+    case echo_action::wrong_sequence_first:
+      schedule(first_due, echo_reply(identifier, sequence + 1, payload, payload_size), no_request, target);
+      schedule(later_due, right_reply, index, target);
+      break;
+    case echo_action::wrong_source_first: {
+      const std::uint32_t other = htonl(ntohl(target) ^ 0x01);
+      schedule(first_due, right_reply, no_request, other);
+      schedule(later_due, right_reply, index, target);
+      break;
+    }
+    case echo_action::truncated_first: {
+      auto cut = right_reply;
+      cut.resize(6);
+      schedule(first_due, cut, no_request, target);
+      schedule(later_due, right_reply, index, target);
+      break;
+    }
+  }
+}
+
+std::int64_t echo_responder::next_due_ns() const {
+  std::int64_t due = -1;
+  for (const auto& send : pending_)
+    if (due < 0 || send.due_realtime_ns < due) due = send.due_realtime_ns;
+  return due;
+}
+
+void echo_responder::send_due() {
+  for (std::size_t i = 0; i < pending_.size();) {
+    const std::int64_t now = realtime_ns();
+    if (pending_[i].due_realtime_ns > now) {
+      ++i;
+      continue;
+    }
+    const pending_send send = std::move(pending_[i]);
+    pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = send.destination;
+    const std::int64_t sending = realtime_ns();
+    if (send.request_index != no_request) {
+      std::lock_guard lock(mutex_);
+      seen_[send.request_index].hold_ns = sending - send.received_ns;
+    }
+    sendto(fd_, send.packet.data(), send.packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+}
+
+}  // namespace quorvel::testing
