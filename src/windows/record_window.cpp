@@ -1,0 +1,131 @@
+#include "windows/record_window.h"
+
+#include "windows/window_support.h"
+
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QStringList>
+#include <QWidget>
+
+#include <iterator>
+#include <tuple>
+
+namespace quorvel {
+
+namespace {
+
+// The client area that a 665 x 509 window with a fixed single frame and a title bar leaves.
+constexpr QSize client_size{659, 480};
+constexpr QSize group_size{320, 232};
+constexpr QRect list_place{9, 16, 296, 208};
+constexpr QSize label_size{48, 32};
+
+// One box per record list, in the order of `record_lists`. Every "无数据" label except the first
+// belongs to the window itself rather than to its group box.
+struct record_box_form {
+  const char* group_name;
+  const char* caption;
+  QPoint group_place;
+  const char* list_name;
+  const char* label_name;
+  bool label_in_group;
+  QPoint label_place;
+};
+constexpr record_box_form record_box_forms[] = {
+    {"分组框1", "网关高ping值列表", {5, 6}, "list_wg_ping", "标签1", true, {123, 98}},
+    {"分组框2", "网关超时/丢包列表", {6, 239}, "list_wg_out", "标签2", false, {128, 344}},
+    {"分组框4", "外网高ping值列表", {333, 5}, "list_ww_ping", "标签3", false, {456, 104}},
+    {"分组框3", "外网超时/丢包列表", {334, 238}, "list_ww_out", "标签4", false, {464, 336}},
+};
+static_assert(std::size(record_box_forms) == std::tuple_size_v<record_lists>);
+
+class record_window : public QWidget {
+public:
+  explicit record_window(QWidget* owner)
+      : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint) {}
+
+protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Escape) {
+      close();
+      return;
+    }
+    QWidget::keyPressEvent(event);
+  }
+};
+
+void fill_record_list(QListWidget* list, const std::vector<episode_record>& records, QLabel* label) {
+  label->setVisible(records.empty());
+  list->clear();
+  QStringList lines;
+  lines.reserve(static_cast<qsizetype>(records.size()));
+  for (const episode_record& record : records) lines.append(QString::fromStdString(record_line(record)));
+  list->addItems(lines);
+}
+
+void add_record_box(QWidget* window, const record_box_form& form,
+                    const std::vector<episode_record>* records) {
+  auto* group = new QGroupBox(QString::fromUtf8(form.caption), window);
+  group->setObjectName(QString::fromUtf8(form.group_name));
+  group->setGeometry(QRect(form.group_place, group_size));
+  auto* list = new QListWidget(group);
+  list->setObjectName(QString::fromUtf8(form.list_name));
+  list->setGeometry(list_place);
+  list->setUniformItemSizes(true);  // keeps long lists quick to fill and to scroll
+  // Made after the list (and raised), so the label lies over it.
+  auto* label = new QLabel(QString::fromUtf8("无数据"), form.label_in_group ? group : window);
+  label->setObjectName(QString::fromUtf8(form.label_name));
+  label->setGeometry(QRect(form.label_place, label_size));
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  label->raise();
+  static const std::vector<episode_record> no_records;
+  fill_record_list(list, records ? *records : no_records, label);
+}
+
+QWidget* open_record_window(QWidget* owner) {
+  for (QObject* child : owner->children()) {
+    auto* widget = qobject_cast<QWidget*>(child);
+    if (widget && widget->isWindow() && widget->objectName() == QLatin1String("win_records")) {
+      return widget;
+    }
+  }
+  return nullptr;
+}
+
+void bring_forward(QWidget* window) {
+  if (window->isMinimized()) {
+    window->showNormal();
+  } else {
+    window->show();
+    window->raise();
+  }
+  window->activateWindow();
+}
+
+}  // namespace
+
+QWidget* show_record_window(QWidget* owner, const record_lists& lists) {
+  if (QWidget* open = open_record_window(owner)) {
+    bring_forward(open);
+    return open;
+  }
+  auto* window = new record_window(owner);
+  window->setObjectName("win_records");
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->setWindowTitle(QString::fromUtf8("记录列表"));
+  QFont font = window->font();
+  font.setPixelSize(14);
+  font.setWeight(QFont::Normal);
+  window->setFont(font);
+  window->setFixedSize(client_size);
+  for (std::size_t i = 0; i < lists.size(); ++i) add_record_box(window, record_box_forms[i], lists[i]);
+  centre_on_primary_screen(window);
+  window->show();
+  return window;
+}
+
+}  // namespace quorvel
