@@ -1,0 +1,227 @@
+#include "app/channel_panel.h"
+
+#include "text/conversions.h"
+#include "windows/float_window.h"
+
+#include <QLabel>
+#include <QPalette>
+#include <QTextCursor>
+
+#include <string_view>
+
+namespace quorvel {
+
+const std::array<channel_layout, 2> channel_layouts{{
+    {"wg", 8, "网关测试结果", "网关测试结果   平均速度：",
+     {"标签6", "标签4", "标签5", "标签3", "标签8", "标签7", "标签10", "标签9"}, 152,
+     {"标签19", "标签20", "标签22", "标签21"}, "gway", 9},
+    {"ww", 513, "外网测试结果", "外网测试结果   平均速度：",
+     {"标签16", "标签18", "标签17", "标签15", "标签14", "标签13", "标签12", "标签11"}, 157,
+     {"标签26", "标签23", "标签25", "标签24"}, "outer", 514},
+}};
+
+namespace {
+
+// The counter rows, in class order; both channels place them alike.
+struct counter_row {
+  int label_left, label_top, label_width;  // 0: the channel's first-row width
+  const char* text;
+  const char* box_suffix;
+  int box_left, box_top;
+};
+constexpr std::array<counter_row, latency_class_count> counter_rows{{
+    {8, 16, 0, "80ms ≤≯0ms   数：", "80", 150, 16},
+    {261, 18, 0, "160ms≤≯80ms  数：", "160", 402, 16},
+    {9, 44, 151, "240ms≤≯160ms 数：", "240", 150, 44},
+    {261, 44, 151, "400ms≤≯240ms 数：", "400", 402, 44},
+    {9, 72, 151, "640ms≤≯400ms 数：", "640", 150, 72},
+    {261, 72, 151, "999ms≤≯640ms 数：", "999", 402, 72},
+    {9, 101, 151, "≥1000ms未超时 数：", "1000", 150, 101},
+    {261, 101, 151, "超时(≥5000ms) 数：", "5000", 402, 101},
+}};
+
+std::string control_name(const char* head, const channel_layout& layout, std::string_view tail) {
+  return std::string(head) + layout.infix + std::string(tail);
+}
+
+void set_colours(QWidget* widget, const QColor& text, const QColor& base) {
+  QPalette palette = widget->palette();
+  for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    palette.setColor(group, QPalette::Text, text);
+    palette.setColor(group, QPalette::Base, base);
+  }
+  widget->setPalette(palette);
+}
+
+QString display_text(const std::string& text) {
+  return QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+QComboBox* place_digit_list(QWidget* parent, const std::string& name, int top) {
+  auto* list = place<QComboBox>(parent, name.c_str(), 314, top, 40, 20);
+  for (int digit = 0; digit <= 9; ++digit) list->addItem(QString::number(digit));
+  return list;
+}
+
+QPushButton* place_records_button(QWidget* parent, const std::string& name, int top) {
+  auto* button = place<QPushButton>(parent, name.c_str(), 433, top, 64, 24);
+  button->setText(QStringLiteral("查记录"));
+  button->setEnabled(false);
+  return button;
+}
+
+QCheckBox* place_check_box(QWidget* parent, const std::string& name, int top, int width,
+                           const char* text) {
+  auto* box = place<QCheckBox>(parent, name.c_str(), 8, top, width, 24);
+  box->setText(QString::fromUtf8(text));
+  return box;
+}
+
+}  // namespace
+
+QFont window_font(int pixel_size) {
+  QFont font;
+  font.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
+                    QStringLiteral("WenQuanYi Zen Hei")});
+  font.setPixelSize(pixel_size);
+  font.setWeight(QFont::Normal);
+  return font;
+}
+
+QLabel* place_label(QWidget* parent, const char* name, int left, int top, int width, int height,
+                    const char* text) {
+  auto* label = place<QLabel>(parent, name, left, top, width, height);
+  label->setText(QString::fromUtf8(text));
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return label;
+}
+
+channel_panel::channel_panel(QWidget* window, const channel_layout& layout,
+                             float_window_host& float_host, std::size_t channel_index)
+    : layout_(layout), float_host_(float_host), channel_index_(channel_index) {
+  group_ = place<QGroupBox>(window, control_name("分组框_", layout, "").c_str(), layout.group_left,
+                            64, 500, 240);
+  group_->setTitle(QString::fromUtf8(layout.caption));
+  build_counters();
+  build_options();
+  build_log(window);
+}
+
+void channel_panel::build_counters() {
+  for (std::size_t i = 0; i < counter_rows.size(); ++i) {
+    const counter_row& row = counter_rows[i];
+    const int width = row.label_width ? row.label_width : layout_.first_row_label_width;
+    place_label(group_, layout_.counter_labels[i], row.label_left, row.label_top, width, 24,
+                row.text);
+    QLineEdit* box = place<QLineEdit>(group_, control_name("edit_", layout_, std::string("_") +
+                                                                     row.box_suffix).c_str(),
+                                      row.box_left, row.box_top, 60, 24);
+    box->setReadOnly(true);
+    box->setAlignment(Qt::AlignCenter);
+    box->setText(QStringLiteral("0"));
+    set_colours(box, Qt::black, Qt::white);
+    counters_[i] = box;
+  }
+  summary_ = place<QPlainTextEdit>(group_, control_name("edit_", layout_, "_fx").c_str(), 6, 129,
+                                   490, 47);
+  summary_->setReadOnly(true);
+  summary_->setFont(window_font(19));
+  summary_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  summary_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  set_colours(summary_, Qt::black, Qt::white);
+}
+
+void channel_panel::build_options() {
+  const std::string keys = layout_.key_prefix;
+  record_option& ping = options_[0];
+  ping.kind = episode_kind::high_ping;
+  ping.record_box = place_check_box(group_, control_name("选择框_", layout_, "_ping"), 184, 144,
+                                    "记录ping值大于：");
+  ping.threshold = place<integer_edit>(group_, control_name("edit_", layout_, "_500").c_str(),
+                                       132, 183, 36, 24);
+  ping.threshold->setAlignment(Qt::AlignCenter);
+  ping.threshold->setText(QStringLiteral("500"));
+  place_label(group_, layout_.option_labels[0], 171, 184, 199, 24, "ms的时长，记录时忽略        ");
+  ping.ignore_list = place_digit_list(group_, control_name("组合框_", layout_, "_ping"), 184);
+  place_label(group_, layout_.option_labels[1], 359, 184, 88, 24, "条小ping值");
+  ping.records_button = place_records_button(group_, control_name("btn_", layout_, "_ping"), 184);
+  ping.start_key = keys + "_pi_start";
+  ping.ignore_key = keys + "_pi_num";
+  ping.threshold_key = keys + "_pi_time";
+
+  record_option& timeout = options_[1];
+  timeout.kind = episode_kind::timeout;
+  timeout.record_box = place_check_box(group_, control_name("选择框_", layout_, "_timeout"), 212,
+                                       96, "记录超时包");
+  place_label(group_, layout_.option_labels[2], 102, 212, 288, 24,
+              "(ping≥5000ms)时长，记录时忽略        ");
+  timeout.ignore_list = place_digit_list(group_, control_name("组合框_", layout_, "_timeout"), 212);
+  place_label(group_, layout_.option_labels[3], 359, 212, 88, 24, "条ping通值");
+  timeout.records_button =
+      place_records_button(group_, control_name("btn_", layout_, "_timeout"), 212);
+  timeout.start_key = keys + "_ou_start";
+  timeout.ignore_key = keys + "_ou_num";
+}
+
+void channel_panel::build_log(QWidget* window) {
+  log_ = place<log_widget>(window, control_name("edit_", layout_, "_log").c_str(), layout_.log_left,
+                           310, 495, 350);
+  log_->setReadOnly(true);
+  log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  set_colours(log_, QColor(0, 255, 255), QColor(96, 96, 96));
+}
+
+record_option& channel_panel::option(episode_kind kind) {
+  return options_[kind == episode_kind::high_ping ? 0 : 1];
+}
+
+void channel_panel::clear_figures() {
+  for (QLineEdit* box : counters_) box->setText(QStringLiteral("0"));
+  summary_->setPlainText(QString());
+  log_->clear();
+}
+
+void channel_panel::append_log_text(const std::string& text) {
+  QTextCursor end(log_->document());
+  end.movePosition(QTextCursor::End);
+  end.insertText(display_text(text));
+  log_->moveCursor(QTextCursor::End);
+  log_->ensureCursorVisible();
+}
+
+void channel_panel::show_class_count(int latency_class, std::int32_t count) {
+  counters_.at(static_cast<std::size_t>(latency_class))
+      ->setText(QString::fromStdString(int_to_text(count)));
+}
+
+void channel_panel::show_float_result(std::int32_t result, int latency_level) {
+  float_host_.show_result(channel_index_, result, latency_level);
+}
+
+tracker_settings channel_panel::read_tracker_settings(episode_kind kind) {
+  const record_option& settings_of = option(kind);
+  tracker_settings settings;
+  settings.enabled = settings_of.record_box->isChecked();
+  if (settings_of.threshold)
+    settings.threshold_ms = high_ping_threshold_from_text(settings_of.threshold->text().toStdString());
+  settings.ignore_count = ignore_count_from_index(settings_of.ignore_list->currentIndex());
+  return settings;
+}
+
+void channel_panel::enable_records_button(episode_kind kind) {
+  option(kind).records_button->setEnabled(true);
+}
+
+void channel_panel::show_summary(const std::string& text) {
+  summary_->setPlainText(display_text(text));
+}
+
+void channel_panel::show_caption(const std::string& text) {
+  group_->setTitle(QString::fromStdString(text));
+}
+
+void channel_panel::append_log(const std::string& text) { append_log_text(text); }
+
+void channel_panel::close_float() { float_host_.destroy(); }
+
+}  // namespace quorvel

@@ -1,0 +1,208 @@
+#include "app/main_window.h"
+
+#include "app/channel_panel.h"
+#include "app/settings_file.h"
+#include "text/conversions.h"
+#include "windows/float_window.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
+
+#include <algorithm>
+#include <utility>
+
+namespace quorvel {
+
+namespace {
+
+// The external targets offered; only the index is stored.
+constexpr std::array<const char*, 2> external_hosts{"www.baidu.com", "www.qq.com"};
+
+}  // namespace
+
+main_window_setup program_setup() { return {settings_path()}; }
+
+struct main_window::impl {
+  impl(main_window& window, main_window_setup setup)
+      : window(window), setup(std::move(setup)), float_host(&window) {}
+
+  main_window& window;
+  const main_window_setup setup;
+  bool test_running = false;
+  bool closing = false;  // nothing is saved once the window is going away
+  std::array<probe_channel, 2> channels;
+  float_window_host float_host;
+  QLineEdit* address = nullptr;
+  QComboBox* host_list = nullptr;
+  QPushButton* start_button = nullptr;
+  QPushButton* stop_button = nullptr;
+  QPushButton* float_button = nullptr;
+  QPushButton* readme_button = nullptr;
+  std::array<std::unique_ptr<channel_panel>, 2> panels;
+
+  void build() {
+    build_top_bar();
+    for (std::size_t i = 0; i < panels.size(); ++i)
+      panels[i] = std::make_unique<channel_panel>(&window, channel_layouts[i], float_host, i);
+  }
+
+  void build_top_bar() {
+    auto* bar = place<QGroupBox>(&window, "分组框1", 8, 8, 1005, 48);
+    bar->setTitle(QStringLiteral("网关地址"));
+    place_label(bar, "标签1", 8, 16, 128, 24, "局域网网关地址：");
+    address = place<QLineEdit>(bar, "编辑框", 116, 16, 252, 24);
+    address->setText(QStringLiteral("192.168.0.1"));
+    place_label(bar, "标签2", 375, 16, 78, 24, "外网地址：");
+    host_list = place<QComboBox>(bar, "组合框", 443, 17, 122, 22);
+    for (const char* host : external_hosts) host_list->addItem(QString::fromUtf8(host));
+    start_button = place_button(bar, "btn_start", 577, "开始测试");
+    stop_button = place_button(bar, "btn_stop", 685, "停止测试");
+    stop_button->setEnabled(false);
+    float_button = place_button(bar, "btn_window", 793, "悬浮窗");
+    float_button->setEnabled(false);
+    readme_button = place_button(bar, "btn_readme", 904, "程序说明");
+  }
+
+  static QPushButton* place_button(QWidget* bar, const char* name, int left, const char* text) {
+    auto* button = place<QPushButton>(bar, name, left, 16, 96, 24);
+    button->setText(QString::fromUtf8(text));
+    return button;
+  }
+
+  std::string read(const std::string& key, std::string_view default_text) const {
+    return read_setting(setup.settings_file, settings_section, key, default_text);
+  }
+
+  void write(const std::string& key, std::string_view value) const {
+    if (!closing) write_setting(setup.settings_file, settings_section, key, value);
+  }
+
+  // The window's created handler: every option from the settings file, in the stored order.
+  void restore_settings() {
+    address->setText(QString::fromStdString(read("gway_ip", "192.168.0.1")));
+    save_address();  // an equal text raises no change event, yet the address is written back
+    restore_index(*host_list, "outer_ip");
+    for (std::size_t i = 0; i < panels.size(); ++i) restore_channel(i);
+  }
+
+  void restore_channel(std::size_t index) {
+    channel_panel& panel = *panels[index];
+    record_option& ping = panel.option(episode_kind::high_ping);
+    record_option& timeout = panel.option(episode_kind::timeout);
+    ping.threshold->setText(QString::fromStdString(read(ping.threshold_key, "500")));
+    restore_index(*ping.ignore_list, ping.ignore_key);
+    restore_index(*timeout.ignore_list, timeout.ignore_key);
+    for (record_option* option : {&ping, &timeout}) {
+      option->record_box->setChecked(text_to_int(read(option->start_key, "0")) != 0);
+      on_record_box_clicked(index, *option);
+    }
+  }
+
+  // An index past the last item selects the last one, a negative one selects nothing.
+  static void set_index_clamped(QComboBox& list, int index) {
+    list.setCurrentIndex(std::clamp(index, -1, list.count() - 1));
+  }
+
+  void restore_index(QComboBox& list, const std::string& key) {
+    set_index_clamped(list, text_to_int(read(key, "0")));
+  }
+
+  void connect_handlers() {
+    QObject::connect(address, &QLineEdit::textChanged, &window, [this] { save_address(); });
+    connect_index_saving(*host_list, "outer_ip");
+    for (std::size_t i = 0; i < panels.size(); ++i) {
+      for (record_option& option : panels[i]->options()) {
+        QObject::connect(option.record_box, &QCheckBox::clicked, &window,
+                         [this, i, &option] { on_record_box_clicked(i, option); });
+        connect_index_saving(*option.ignore_list, option.ignore_key);
+        if (option.threshold) {
+          QObject::connect(option.threshold, &integer_edit::focus_lost, &window,
+                           [this, &option] { on_threshold_focus_lost(option); });
+        }
+      }
+    }
+  }
+
+  // Saved on the user's pick only: writing an index by program must not save it.
+  void connect_index_saving(QComboBox& list, std::string key) {
+    QObject::connect(&list, &QComboBox::activated, &window, [this, &list, key] {
+      write(key, int_to_text(list.currentIndex()));
+    });
+  }
+
+  void save_address() { write("gway_ip", address->text().toStdString()); }
+
+  void on_record_box_clicked(std::size_t channel_index, record_option& option) {
+    const bool checked = option.record_box->isChecked();
+    if (option.threshold) option.threshold->setEnabled(!checked);
+    option.ignore_list->setEnabled(!checked);
+    channels[channel_index].tracker(option.kind).is_open = false;  // an open episode is dropped
+    option.record_box->setEnabled(start_button->isEnabled());
+    write(option.start_key, checked ? "1" : "0");
+  }
+
+  void on_threshold_focus_lost(record_option& option) {
+    if (closing) return;
+    if (text_to_int(option.threshold->text().toStdString()) < 1)
+      option.threshold->setText(QStringLiteral("500"));
+    write(option.threshold_key, option.threshold->text().toStdString());
+  }
+
+  void centre_on_screen() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    window.move(area.center() - QPoint(client_width / 2, client_height / 2));
+  }
+
+  void close_owned_windows() {
+    float_host.destroy();  // it has no owner, so nothing else would close it
+    for (QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      if (child->isWindow()) child->close();
+  }
+};
+
+main_window::main_window(main_window_setup setup, QWidget* parent)
+    : QWidget(parent), impl_(std::make_unique<impl>(*this, std::move(setup))) {
+  setObjectName(QStringLiteral("win_main"));
+  setWindowTitle(QStringLiteral("Quorvel v1.1"));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFont(window_font());
+  setFixedSize(client_width, client_height);
+  impl_->build();
+  impl_->restore_settings();
+  impl_->connect_handlers();
+  impl_->centre_on_screen();
+}
+
+main_window::~main_window() {
+  // The controls go first, while the handlers that their last events reach still have their state.
+  impl_->closing = true;
+  qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
+}
+
+probe_channel& main_window::channel(std::size_t index) { return impl_->channels.at(index); }
+
+bool main_window::test_running() const { return impl_->test_running; }
+
+void main_window::keyPressEvent(QKeyEvent* event) {
+  // Reaches the window only when the focused control did not take the key.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void main_window::closeEvent(QCloseEvent* event) {
+  impl_->closing = true;
+  impl_->close_owned_windows();
+  event->accept();
+}
+
+}  // namespace quorvel
