@@ -46,9 +46,16 @@ public:
   explicit record_window(QWidget* owner)
       : QWidget(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                           Qt::WindowCloseButtonHint) {}
+                           Qt::WindowCloseButtonHint) {
+    owner->installEventFilter(this);
+  }
 
 protected:
+  // An owned window goes when its owner is closed or hidden, not only when it is destroyed.
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == parent() && event->type() == QEvent::Hide && !event->spontaneous()) close();
+    return QWidget::eventFilter(watched, event);
+  }
   void keyPressEvent(QKeyEvent* event) override {
     if (event->key() == Qt::Key_Escape) {
       close();
