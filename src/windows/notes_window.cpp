@@ -4,11 +4,16 @@
 
 #include <QDialog>
 #include <QLabel>
+#include <QFontMetricsF>
+#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
+#include <QTextLayout>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace quorvel {
 
@@ -52,8 +57,40 @@ constexpr picture_form picture_forms[] = {
 };
 constexpr QSize picture_size{152, 140};
 
+// Lays the notes out one line every 14 pixels, the pitch of a 14-pixel face: the 35 lines
+// (blank ones included) then fit the label, as they would not at the roomier pitch that most
+// CJK faces ask for. Long lines still wrap at the label's width; text() stays as given.
+class notes_label : public QLabel {
+public:
+  using QLabel::QLabel;
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QFontMetricsF metrics(font());
+    const qreal pitch = std::min<qreal>(metrics.lineSpacing(), line_pitch);
+    qreal top = 0;
+    for (const QString& paragraph : text().split(QStringLiteral("\r\n"))) {
+      QTextLayout layout(paragraph, font());
+      layout.beginLayout();
+      for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width());
+        line.setPosition(QPointF(0, top));
+        top += pitch;
+      }
+      layout.endLayout();
+      layout.draw(&painter, QPointF(0, 0));
+    }
+  }
+
+private:
+  static constexpr qreal line_pitch = 14;
+};
+
+template <typename Label = QLabel>
 QLabel* add_text_label(QWidget* window, const char* name, const char* text, const QRect& place) {
-  auto* label = new QLabel(QString::fromUtf8(text), window);
+  auto* label = new Label(QString::fromUtf8(text), window);
   label->setObjectName(QString::fromUtf8(name));
   label->setTextFormat(Qt::PlainText);
   label->setGeometry(place);
@@ -82,7 +119,7 @@ void fill_notes_window(QDialog* window) {
   font.setWeight(QFont::Normal);
   window->setFont(font);
 
-  QLabel* notes = add_text_label(window, "标签1", notes_text, QRect(10, 4, 502, 508));
+  QLabel* notes = add_text_label<notes_label>(window, "标签1", notes_text, QRect(10, 4, 502, 508));
   notes->setWordWrap(true);
   notes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   add_pictures(window);
