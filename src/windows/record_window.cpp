@@ -6,10 +6,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
-#include <QStringList>
+#include <QVariant>
 #include <QWidget>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <iterator>
+#include <string>
 #include <tuple>
 
 namespace quorvel {
@@ -65,13 +69,37 @@ protected:
   }
 };
 
+// A line that keeps only its record and writes its text when the list box asks for it: a long
+// list then costs little more than the records themselves. A start text of the usual 19
+// characters is kept inline; any other is written out once, the ordinary way.
+class record_line_item : public QListWidgetItem {
+public:
+  explicit record_line_item(const episode_record& record) : duration_ms_(record.duration_ms) {
+    inline_start_ = record.start_text.size() == start_.size();
+    if (inline_start_) {
+      std::copy(record.start_text.begin(), record.start_text.end(), start_.begin());
+    } else {
+      setText(QString::fromStdString(record_line(record)));
+    }
+  }
+
+  QVariant data(int role) const override {
+    if (role != Qt::DisplayRole || !inline_start_) return QListWidgetItem::data(role);
+    const episode_record record{std::string(start_.data(), start_.size()), duration_ms_};
+    return QString::fromStdString(record_line(record));
+  }
+
+private:
+  // A copy: the window shows the list as it was when it opened.
+  std::array<char, 19> start_{};
+  bool inline_start_ = false;
+  std::int32_t duration_ms_ = 0;
+};
+
 void fill_record_list(QListWidget* list, const std::vector<episode_record>& records, QLabel* label) {
   label->setVisible(records.empty());
   list->clear();
-  QStringList lines;
-  lines.reserve(static_cast<qsizetype>(records.size()));
-  for (const episode_record& record : records) lines.append(QString::fromStdString(record_line(record)));
-  list->addItems(lines);
+  for (const episode_record& record : records) list->addItem(new record_line_item(record));
 }
 
 void add_record_box(QWidget* window, const record_box_form& form,

@@ -133,13 +133,15 @@ private slots:
     }
   }
 
-  void a_missing_list_counts_as_empty() {
+  void a_missing_list_is_empty_and_odd_start_texts_still_show() {
     record_fixture records;
-    records.wg_out = {{"2021-01-01 00:00:00", 1000}};
+    records.wg_out = {{"", 1000}, {"2021-01-01 00:00:00", -1250}, {"2021-01-01 00:00:00.5", 99}};
     const record_lists lists{nullptr, &records.wg_out, nullptr, nullptr};
     QWidget* window = show_record_window(owner_.get(), lists);
     QVERIFY(label_shown(window, "标签1"));
-    QCOMPARE(lines_of(window, "list_wg_out").size(), 1);
+    QCOMPARE(lines_of(window, "list_wg_out"),
+             QStringList({"发生在:  约:1.00秒", "发生在:2021-01-01 00:00:00  约:-1.25秒",
+                          "发生在:2021-01-01 00:00:00.5  约:0.10秒"}));
   }
 
   void a_second_opening_brings_the_same_window_forward_unfilled() {
