@@ -1,0 +1,187 @@
+// The probe log view as a real widget: its text, scrolling, selection and copy, colours.
+#include "app/log_view.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QImage>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTest>
+
+#include <memory>
+
+using namespace quorvel;
+
+namespace {
+
+constexpr int left_margin = 4;
+constexpr int top_margin = 2;
+
+std::string probe_line(int index) {
+  return QString("2026-12-11 10:%1:%2    响应时间：%3ms")
+      .arg(index / 60 % 60, 2, 10, QChar('0'))
+      .arg(index % 60, 2, 10, QChar('0'))
+      .arg(index % 997)
+      .toStdString();
+}
+
+void append_probe_lines(log_view& view, int from, int count) {
+  for (int index = from; index < from + count; ++index) view.append("\r\n" + probe_line(index));
+}
+
+QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+void send_mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+  QMouseEvent event(type, at, target->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+  QApplication::sendEvent(target, &event);
+}
+
+}  // namespace
+
+class test_log_view : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<log_view> view_;
+
+  int line_height() const { return view_->fontMetrics().lineSpacing(); }
+  // A point inside the given visible row, at x pixels from the text's left edge.
+  QPoint in_row(int row, int x) const { return {left_margin + x, top_margin + row * line_height() + line_height() / 2}; }
+
+  void drag(QPoint from, QPoint to) {
+    QWidget* target = view_->viewport();
+    send_mouse(target, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    send_mouse(target, QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+    send_mouse(target, QEvent::MouseMove, to, Qt::LeftButton);
+    send_mouse(target, QEvent::MouseButtonRelease, to, Qt::NoButton);
+  }
+
+private slots:
+  void init() {
+    view_ = std::make_unique<log_view>();
+    view_->setObjectName("edit_wg_log");
+    QFont font("WenQuanYi Micro Hei");
+    font.setPixelSize(14);
+    view_->setFont(font);
+    view_->resize(495, 350);
+    view_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view_.get()));
+  }
+
+  void cleanup() { view_.reset(); }
+
+  void plain_text_property() {
+    QCOMPARE(view_->property("plainText").toString(), QString());
+    view_->append("开始进行测试...");
+    view_->append("\r\n" + probe_line(0));
+    view_->append("\r\n2026-12-11 10:00:01    超时或出现故障");
+    view_->append("\r\n停止网络测试。");
+    QCOMPARE(view_->property("plainText").toString(),
+             "开始进行测试...\n" + qs(probe_line(0)) + "\n2026-12-11 10:00:01    超时或出现故障\n停止网络测试。");
+    view_->clear();
+    QCOMPARE(view_->property("plainText").toString(), QString());
+    QCOMPARE(view_->store().line_count(), std::size_t{0});
+  }
+
+  void follows_the_end_only_while_there() {
+    QScrollBar* bar = view_->verticalScrollBar();
+    view_->append("开始进行测试...");
+    append_probe_lines(*view_, 0, 200);
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    // The last line is fully inside the view.
+    const int rows_shown = (view_->viewport()->height() - top_margin) / line_height();
+    QCOMPARE(view_->first_visible_line() + static_cast<std::size_t>(rows_shown), view_->store().line_count());
+
+    // The user scrolls up to read: new lines must not move the view.
+    QTest::keyClick(view_.get(), Qt::Key_PageUp);
+    QTest::keyClick(view_.get(), Qt::Key_PageUp);
+    const int reading_at = bar->value();
+    QVERIFY(reading_at < bar->maximum());
+    const int old_maximum = bar->maximum();
+    append_probe_lines(*view_, 200, 30);
+    QCOMPARE(bar->value(), reading_at);
+    QCOMPARE(bar->maximum(), old_maximum + 30);
+
+    // Back at the end, it follows again, also through a resize.
+    QTest::keyClick(view_.get(), Qt::Key_End);
+    append_probe_lines(*view_, 230, 5);
+    QCOMPARE(bar->value(), bar->maximum());
+    view_->resize(495, 200);
+    QCOMPARE(bar->value(), bar->maximum());
+    append_probe_lines(*view_, 235, 5);
+    QCOMPARE(bar->value(), bar->maximum());
+  }
+
+  void selection_and_copy() {
+    view_->append("开始进行测试...");
+    append_probe_lines(*view_, 0, 3);
+    QApplication::clipboard()->clear();
+
+    // From the start of row 1 to beyond the end of row 2: two whole lines.
+    drag(in_row(1, 0), in_row(2, 450));
+    QTest::keyClick(view_.get(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), qs(probe_line(0)) + "\n" + qs(probe_line(1)));
+
+    // Within one line, backwards: the date of row 3.
+    const int date_width = view_->fontMetrics().horizontalAdvance("2026-12-11");
+    drag(in_row(3, date_width), in_row(3, 0));
+    QCOMPARE(view_->selected_text(), QString("2026-12-11"));
+    QTest::keyClick(view_.get(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QString("2026-12-11"));
+
+    QTest::keyClick(view_.get(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view_.get(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), view_->property("plainText").toString());
+
+    // The log is read-only: typing changes nothing.
+    QTest::keyClicks(view_.get(), "abc");
+    QTest::keyClick(view_.get(), Qt::Key_Return);
+    QTest::keyClick(view_.get(), Qt::Key_Backspace);
+    QTest::keyClick(view_.get(), Qt::Key_Delete);
+    QTest::keyClick(view_.get(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(view_->store().line_count(), std::size_t{4});
+    QCOMPARE(view_->property("plainText").toString(), QApplication::clipboard()->text());
+  }
+
+  void selection_drag_scrolls_beyond_the_edge() {
+    append_probe_lines(*view_, 0, 100);
+    QTest::keyClick(view_.get(), Qt::Key_Home);
+    QCOMPARE(view_->first_visible_line(), std::size_t{0});
+    QWidget* target = view_->viewport();
+    send_mouse(target, QEvent::MouseButtonPress, in_row(1, 0), Qt::LeftButton);
+    send_mouse(target, QEvent::MouseMove, QPoint(left_margin, target->height() + 20), Qt::LeftButton);
+    QTRY_VERIFY(view_->first_visible_line() >= 3);
+    send_mouse(target, QEvent::MouseButtonRelease, QPoint(left_margin, target->height() + 20), Qt::NoButton);
+    const std::size_t first = view_->first_visible_line();
+    QTest::qWait(200);
+    QCOMPARE(view_->first_visible_line(), first);
+    QVERIFY(view_->selected_text().startsWith(qs(probe_line(0)) + "\n" + qs(probe_line(1))));
+  }
+
+  void colours() {
+    view_->append("开始进行测试...");
+    append_probe_lines(*view_, 0, 2);
+    const QImage image = view_->viewport()->grab().toImage();
+    const QColor background(96, 96, 96);
+    const QColor text(0, 255, 255);
+    // Well below the three lines the view is plain background.
+    QCOMPARE(image.pixelColor(image.width() - 5, image.height() - 5), background);
+    QCOMPARE(image.pixelColor(image.width() / 2, top_margin + 5 * line_height()), background);
+    int text_pixels = 0;
+    int other_pixels = 0;
+    for (int y = top_margin; y < top_margin + 3 * line_height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor colour = image.pixelColor(x, y);
+        if (colour == text) ++text_pixels;
+        // Anti-aliased edges lie between the two colours: no red, equal green and blue.
+        else if (colour != background && !(colour.red() <= 96 && colour.green() == colour.blue())) ++other_pixels;
+      }
+    }
+    QVERIFY2(text_pixels > 50, qPrintable(QString::number(text_pixels)));
+    QCOMPARE(other_pixels, 0);
+  }
+};
+
+QTEST_MAIN(test_log_view)
+#include "test_log_view.moc"
