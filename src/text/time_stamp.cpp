@@ -22,6 +22,7 @@ constexpr double last_day = 2958466.0;
 
 double current_date_time()
 {
+    ::tzset();  // localtime_r alone may keep a zone that has changed since the first call
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     if (localtime_r(&now, &local) == nullptr) return 0.0;
