@@ -5,7 +5,6 @@
 
 #include <QLabel>
 #include <QPalette>
-#include <QTextCursor>
 
 #include <string_view>
 
@@ -164,11 +163,8 @@ void channel_panel::build_options() {
 }
 
 void channel_panel::build_log(QWidget* window) {
-  log_ = place<log_widget>(window, control_name("edit_", layout_, "_log").c_str(), layout_.log_left,
-                           310, 495, 350);
-  log_->setReadOnly(true);
-  log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  set_colours(log_, QColor(0, 255, 255), QColor(96, 96, 96));
+  log_ = place<log_view>(window, control_name("edit_", layout_, "_log").c_str(), layout_.log_left,
+                         310, 495, 350);
 }
 
 record_option& channel_panel::option(episode_kind kind) {
@@ -179,14 +175,6 @@ void channel_panel::clear_figures() {
   for (QLineEdit* box : counters_) box->setText(QStringLiteral("0"));
   summary_->setPlainText(QString());
   log_->clear();
-}
-
-void channel_panel::append_log_text(const std::string& text) {
-  QTextCursor end(log_->document());
-  end.movePosition(QTextCursor::End);
-  end.insertText(display_text(text));
-  log_->moveCursor(QTextCursor::End);
-  log_->ensureCursorVisible();
 }
 
 void channel_panel::show_class_count(int latency_class, std::int32_t count) {
@@ -220,7 +208,7 @@ void channel_panel::show_caption(const std::string& text) {
   group_->setTitle(QString::fromStdString(text));
 }
 
-void channel_panel::append_log(const std::string& text) { append_log_text(text); }
+void channel_panel::append_log(const std::string& text) { log_->append(text); }
 
 void channel_panel::close_float() { float_host_.destroy(); }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/integer_edit.h"
+#include "app/log_view.h"
 #include "app/probe_cycle.h"
 #include "probe/episode_recorder.h"
 #include "probe/latency_stats.h"
@@ -23,8 +24,6 @@
 namespace quorvel {
 
 class float_window_host;
-
-using log_widget = QPlainTextEdit;
 
 // What tells the gateway and the external channel apart in the window.
 struct channel_layout {
@@ -65,7 +64,6 @@ public:
 
   // The start button's clearing of this channel's figures and texts.
   void clear_figures();
-  void append_log_text(const std::string& text);
 
   // channel_view
   void show_class_count(int latency_class, std::int32_t count) override;
@@ -88,7 +86,7 @@ private:
   QGroupBox* group_ = nullptr;
   std::array<QLineEdit*, latency_class_count> counters_{};
   QPlainTextEdit* summary_ = nullptr;
-  log_widget* log_ = nullptr;
+  log_view* log_ = nullptr;
   std::array<record_option, 2> options_;
 };
 

@@ -1,14 +1,19 @@
 #include "app/main_window.h"
 
 #include "app/channel_panel.h"
+#include "app/event_wait.h"
+#include "app/probe_cycle.h"
 #include "app/settings_file.h"
 #include "text/conversions.h"
 #include "windows/float_window.h"
+#include "windows/notes_window.h"
+#include "windows/record_window.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QScreen>
 
 #include <algorithm>
@@ -20,10 +25,20 @@ namespace {
 
 // The external targets offered; only the index is stored.
 constexpr std::array<const char*, 2> external_hosts{"www.baidu.com", "www.qq.com"};
+constexpr const char* start_text = "开始进行测试...";
+constexpr int stop_wait_ms = 1000;
+
+void show_notice(const QString& text, QMessageBox::Icon icon) {
+  QMessageBox box(icon, QStringLiteral("温馨提示："), text, QMessageBox::Ok);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
 
 }  // namespace
 
-main_window_setup program_setup() { return {settings_path()}; }
+main_window_setup program_setup() {
+  return {settings_path(), echo_prober(), check_echo_available};
+}
 
 struct main_window::impl {
   impl(main_window& window, main_window_setup setup)
@@ -42,11 +57,18 @@ struct main_window::impl {
   QPushButton* float_button = nullptr;
   QPushButton* readme_button = nullptr;
   std::array<std::unique_ptr<channel_panel>, 2> panels;
+  std::array<std::unique_ptr<probe_cycle>, 2> cycles;
+  event_wait stop_wait;
 
   void build() {
     build_top_bar();
-    for (std::size_t i = 0; i < panels.size(); ++i)
-      panels[i] = std::make_unique<channel_panel>(&window, channel_layouts[i], float_host, i);
+    for (std::size_t i = 0; i < panels.size(); ++i) {
+      const channel_layout& layout = channel_layouts[i];
+      panels[i] = std::make_unique<channel_panel>(&window, layout, float_host, i);
+      cycles[i] = std::make_unique<probe_cycle>(channels[i], *panels[i], layout.caption_prefix,
+                                                test_running, setup.prober, &window);
+      cycles[i]->timer().setObjectName(QStringLiteral("时钟_") + QString::fromUtf8(layout.infix));
+    }
   }
 
   void build_top_bar() {
@@ -111,6 +133,11 @@ struct main_window::impl {
   }
 
   void connect_handlers() {
+    connect_option_handlers();
+    connect_command_handlers();
+  }
+
+  void connect_option_handlers() {
     QObject::connect(address, &QLineEdit::textChanged, &window, [this] { save_address(); });
     connect_index_saving(*host_list, "outer_ip");
     for (std::size_t i = 0; i < panels.size(); ++i) {
@@ -151,6 +178,118 @@ struct main_window::impl {
     write(option.threshold_key, option.threshold->text().toStdString());
   }
 
+  void connect_command_handlers() {
+    QObject::connect(start_button, &QPushButton::clicked, &window, [this] { on_start_clicked(); });
+    QObject::connect(stop_button, &QPushButton::clicked, &window, [this] { on_stop_clicked(); });
+    QObject::connect(float_button, &QPushButton::clicked, &float_host, &float_window_host::toggle);
+    QObject::connect(readme_button, &QPushButton::clicked, &window,
+                     [this] { show_notes_window(&window); });
+    for (const auto& panel : panels) {
+      for (record_option& option : panel->options()) {
+        QObject::connect(option.records_button, &QPushButton::clicked, &window,
+                         [this] { show_record_window(&window, record_lists_of_channels()); });
+      }
+    }
+    for (const auto& cycle : cycles) {
+      for (const auto signal : {&probe_cycle::tick_finished, &probe_cycle::wound_down})
+        QObject::connect(cycle.get(), signal, &window, [this] { stop_wait.recheck(); });
+    }
+  }
+
+  record_lists record_lists_of_channels() const {
+    return {&channels[0].high_ping_records, &channels[0].timeout_records,
+            &channels[1].high_ping_records, &channels[1].timeout_records};
+  }
+
+  template <class Action>
+  void for_each_option(Action action) {
+    for (std::size_t i = 0; i < panels.size(); ++i)
+      for (record_option& option : panels[i]->options()) action(i, option);
+  }
+
+  bool echo_available() const {
+    if (!setup.check_echo) return true;
+    const echo_availability echo = setup.check_echo();
+    if (echo.available) return true;
+    show_notice(QStringLiteral("无法发送 ICMP 回显请求，测试没有开始。\n\n") +
+                    QString::fromStdString(echo.reason),
+                QMessageBox::Warning);
+    return false;
+  }
+
+  void on_start_clicked() {
+    if (closing || !echo_available()) return;
+    reset_for_run();
+    channels[0].target_host = trim_text(address->text().toStdString());
+    if (channels[0].target_host.empty()) {
+      show_notice(QStringLiteral("局域网网关不能为空！"), QMessageBox::NoIcon);
+      return;
+    }
+    channels[1].target_host = host_list->currentText().toStdString();
+    for (std::size_t i = 0; i < panels.size(); ++i) {
+      channels[i].stats_reset_pending = true;
+      test_running = true;
+      panels[i]->append_log(start_text);
+    }
+    for (const auto& cycle : cycles) cycle->arm();
+    set_run_controls(true);
+  }
+
+  // What every start does first, refused or not: figures, logs, records and captions cleared.
+  void reset_for_run() {
+    for (const auto& panel : panels) panel->clear_figures();
+    for_each_option([](std::size_t, record_option& option) {
+      option.records_button->setEnabled(false);
+    });
+    for (probe_channel& channel : channels) {
+      channel.high_ping_records.clear();
+      channel.timeout_records.clear();
+    }
+    for (probe_channel& channel : channels) {
+      channel.high_ping_tracker.is_open = false;
+      channel.timeout_tracker.is_open = false;
+    }
+    for_each_option([](std::size_t, record_option& option) {
+      option.record_box->setEnabled(!option.record_box->isChecked());
+    });
+    for (const auto& panel : panels)
+      panel->group()->setTitle(QString::fromUtf8(panel->layout().caption));
+  }
+
+  void set_run_controls(bool running) {
+    address->setEnabled(!running);
+    host_list->setEnabled(!running);
+    start_button->setEnabled(!running);
+    stop_button->setEnabled(running);
+    float_button->setEnabled(running);
+  }
+
+  void on_stop_clicked() {
+    test_running = false;
+    stop_button->setEnabled(false);
+    float_button->setEnabled(false);
+    // The channels' final ticks run inside this wait; the controls unlock once both wound down.
+    stop_wait.wait_with_events(stop_wait_ms, 0, [this] { return all_cycles_stopped(); });
+    if (closing) return;
+    address->setEnabled(true);
+    host_list->setEnabled(true);
+    start_button->setEnabled(true);
+    for_each_option([](std::size_t, record_option& option) {
+      option.record_box->setEnabled(true);
+    });
+  }
+
+  bool all_cycles_stopped() const {
+    return std::all_of(cycles.begin(), cycles.end(),
+                       [](const auto& cycle) { return !cycle || cycle->stopped(); });
+  }
+
+  // Closing the window abandons a run at once: no final probe, no stop text.
+  void abandon_run() {
+    for (auto& cycle : cycles) cycle.reset();
+    stop_wait.cancel();
+  }
+
   void centre_on_screen() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return;
@@ -183,6 +322,7 @@ main_window::main_window(main_window_setup setup, QWidget* parent)
 main_window::~main_window() {
   // The controls go first, while the handlers that their last events reach still have their state.
   impl_->closing = true;
+  impl_->abandon_run();
   qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
 }
 
@@ -201,6 +341,7 @@ void main_window::keyPressEvent(QKeyEvent* event) {
 
 void main_window::closeEvent(QCloseEvent* event) {
   impl_->closing = true;
+  impl_->abandon_run();
   impl_->close_owned_windows();
   event->accept();
 }

@@ -1,19 +1,26 @@
 // `win_main`: both channels side by side, the option controls and the run buttons.
 #pragma once
 
+#include "probe/echo_probe.h"
 #include "probe/probe_channel.h"
+#include "probe/prober.h"
 
 #include <QWidget>
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace quorvel {
 
+// Where the window keeps its options and how it probes. Left empty, `prober` answers nothing
+// (every probe is lost) and `check_echo` reports the echo facility as available.
 struct main_window_setup {
   std::string settings_file;  // the program uses settings_path()
+  probe_function prober;      // the program uses echo_prober()
+  std::function<echo_availability()> check_echo;  // the program uses check_echo_available
 };
 
 // What the program runs with.

@@ -77,7 +77,7 @@ private:
   }
 
   main_window& open() {
-    window_ = std::make_unique<main_window>(main_window_setup{ini().toStdString()});
+    window_ = std::make_unique<main_window>(main_window_setup{ini().toStdString(), {}, {}});
     return *window_;
   }
 
