@@ -20,7 +20,7 @@ namespace {
 constexpr int probe_timeout_ms = 5000;
 constexpr int rearm_ms = 1000;
 // A probe honours its cancel within microseconds; one that does not is left to finish alone.
-constexpr std::chrono::milliseconds abandon_wait{200};
+constexpr std::chrono::milliseconds abandon_wait{100};
 constexpr const char* stop_text = "\r\n停止网络测试。";
 constexpr episode_kind episode_kinds[] = {episode_kind::high_ping, episode_kind::timeout};
 

@@ -350,7 +350,7 @@ void test_probe_cycle::destroying_during_a_probe_abandons_it_data() {
   QTest::addColumn<int>("longest_destruction_ms");
   QTest::newRow("probe waiting for its timeout") << 5000 << true << false << 50;
   QTest::newRow("result already queued") << 500 << false << true << 50;
-  QTest::newRow("probe that ignores its cancel") << 400 << false << false << 300;
+  QTest::newRow("probe that ignores its cancel") << 400 << false << false << 250;
 }
 
 void test_probe_cycle::destroying_during_a_probe_abandons_it() {
