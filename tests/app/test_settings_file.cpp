@@ -348,8 +348,9 @@ void test_settings_file::malformed_files_data()
         << random_bytes(5000) + "\n[pingtest]\ngway_ip=ok\n" + random_bytes(5000) << QByteArray("ok");
     QTest::newRow("NUL bytes") << QByteArray(4096, '\0') << fallback;
     QTest::newRow("NUL bytes in lines") << raw("[pingtest]\n\0\0=\0\ngway_ip=\0x\n\0") << QByteArray();
-    QByteArray big("[bulk]\n");
-    for (int i = 0; big.size() < 50 * 1024 * 1024; ++i) big += "key" + QByteArray::number(i) + "=value\n";
+    QByteArray block;
+    for (int i = 0; i < 1000; ++i) block += "key" + QByteArray::number(i) + "=value\n";
+    const QByteArray big = "[bulk]\n" + block.repeated(50 * 1024 * 1024 / block.size() + 1);
     QTest::newRow("50 MB file") << big + "[pingtest]\ngway_ip=at the end\n" << QByteArray("at the end");
     QTest::newRow("1 MB line") << "[pingtest]\nouter_ip=" + QByteArray(1 << 20, 'v') + "\ngway_ip=after\n"
                                << QByteArray("after");
