@@ -189,7 +189,8 @@ file_contents load(const std::string& path)
         file.bytes.reserve(static_cast<std::size_t>(file.status.st_size));
         char buffer[65536];
         ssize_t got = 0;
-        while ((got = ::read(fd, buffer, sizeof buffer)) > 0) file.bytes.append(buffer, static_cast<std::size_t>(got));
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+            file.bytes.append(buffer, static_cast<std::size_t>(got));
         if (got == 0) file.state = file_state::loaded;
     }
     ::close(fd);

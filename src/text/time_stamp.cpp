@@ -38,7 +38,8 @@ std::string time_stamp_text(double value)
     // Days count toward zero and the fraction is a time of day either way (-1.25 is 06:00 on
     // 29 December 1899); rounding to the second absorbs the clock's floating-point error.
     const double whole_days = std::trunc(value);
-    auto second_of_day = static_cast<int>(std::lround(std::fabs(value - whole_days) * seconds_per_day));
+    const double fraction = std::fabs(value - whole_days);
+    auto second_of_day = static_cast<int>(std::lround(fraction * seconds_per_day));
     auto day = static_cast<int>(whole_days);
     if (second_of_day >= seconds_per_day) {
         second_of_day -= seconds_per_day;
