@@ -99,8 +99,6 @@ void log_view::paintEvent(QPaintEvent* event) {
   painter.fillRect(event->rect(), background_colour);
   painter.setFont(font());
   painter.setPen(text_colour);
-  const text_position begin = selection_begin();
-  const text_position end = selection_end();
   const int height = line_height();
   int y = top_margin;
   for (std::size_t line = first_visible_line(); line < store_.line_count() && y < viewport()->height();
@@ -108,19 +106,21 @@ void log_view::paintEvent(QPaintEvent* event) {
     if (y + height <= event->rect().top()) continue;
     QTextLayout layout(line_text(line), font());
     lay_out(layout);
-    QList<QTextLayout::FormatRange> selections;
-    if (has_selection() && line >= begin.line && line <= end.line) {
-      const int from = line == begin.line ? begin.column : 0;
-      const int to = line == end.line ? end.column : clamped_to_int(static_cast<std::size_t>(layout.text().size()));
-      QTextLayout::FormatRange range;
-      range.start = from;
-      range.length = to - from;
-      range.format.setBackground(palette().color(QPalette::Highlight));
-      range.format.setForeground(palette().color(QPalette::HighlightedText));
-      selections << range;
-    }
+    const QList<QTextLayout::FormatRange> selections = selection_within(line, layout.text().size());
     layout.draw(&painter, QPointF(left_margin, y), selections);
   }
+}
+
+QList<QTextLayout::FormatRange> log_view::selection_within(std::size_t line, qsizetype length) const {
+  const text_position begin = selection_begin();
+  const text_position end = selection_end();
+  if (!has_selection() || line < begin.line || line > end.line) return {};
+  QTextLayout::FormatRange range;
+  range.start = line == begin.line ? begin.column : 0;
+  range.length = (line == end.line ? end.column : clamped_to_int(static_cast<std::size_t>(length))) - range.start;
+  range.format.setBackground(palette().color(QPalette::Highlight));
+  range.format.setForeground(palette().color(QPalette::HighlightedText));
+  return {range};
 }
 
 void log_view::resizeEvent(QResizeEvent* event) {

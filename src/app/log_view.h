@@ -7,12 +7,11 @@
 #include <QAbstractScrollArea>
 #include <QClipboard>
 #include <QString>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <cstddef>
 #include <string_view>
-
-class QTextLayout;
 
 namespace quorvel {
 
@@ -65,6 +64,7 @@ private:
   text_position position_at(QPoint point) const;
   text_position selection_begin() const;
   text_position selection_end() const;
+  QList<QTextLayout::FormatRange> selection_within(std::size_t line, qsizetype length) const;
   void drag_selection_to(QPoint point);
   void scroll_while_dragging();
   void copy_to(QClipboard::Mode mode) const;

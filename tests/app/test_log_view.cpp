@@ -5,6 +5,8 @@
 #include <QClipboard>
 #include <QFontMetrics>
 #include <QImage>
+#include <QMenu>
+#include <QTimer>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
@@ -33,7 +35,8 @@ void append_probe_lines(log_view& view, int from, int count) {
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 void send_mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
-  QMouseEvent event(type, at, target->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+  const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent event(type, at, target->mapToGlobal(at), button, buttons, Qt::NoModifier);
   QApplication::sendEvent(target, &event);
 }
 
@@ -142,6 +145,25 @@ private slots:
     QTest::keyClick(view_.get(), Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(view_->store().line_count(), std::size_t{4});
     QCOMPARE(view_->property("plainText").toString(), QApplication::clipboard()->text());
+  }
+
+  void context_menu_copy() {
+    view_->append("开始进行测试...");
+    append_probe_lines(*view_, 0, 2);
+    drag(in_row(2, 0), in_row(2, 450));
+    QApplication::clipboard()->clear();
+    QStringList offered;
+    QTimer::singleShot(0, [&offered] {
+      QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (!menu) return;
+      for (QAction* action : menu->actions()) offered << action->text();
+      menu->actions().first()->trigger();
+      menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, in_row(2, 10), view_->viewport()->mapToGlobal(in_row(2, 10)));
+    QApplication::sendEvent(view_->viewport(), &event);
+    QCOMPARE(offered, QStringList({"复制", "全选"}));
+    QCOMPARE(QApplication::clipboard()->text(), qs(probe_line(1)));
   }
 
   void selection_drag_scrolls_beyond_the_edge() {
