@@ -94,6 +94,38 @@ private slots:
     QCOMPARE(store.line(3), std::string_view{"last"});
   }
 
+  // Random fragments, breaks often split between appends, checked against splitting the joined
+  // text; long fragments now and then push lines over chunk boundaries.
+  void random_appends_match_the_joined_text() {
+    std::uint32_t state = 12345;
+    const auto next = [&state](std::uint32_t bound) {
+      state = state * 1664525u + 1013904223u;
+      return (state >> 8) % bound;
+    };
+    const std::string pieces[] = {"\r", "\n", "\r\n", "响应", "a", "bc", "超时或出现故障"};
+    log_store store;
+    std::string joined;
+    for (int round = 0; round < 20'000; ++round) {
+      std::string fragment;
+      const std::uint32_t parts = next(6);
+      for (std::uint32_t part = 0; part < parts; ++part) fragment += pieces[next(std::size(pieces))];
+      if (next(500) == 0) fragment += std::string(70'000 + next(50'000), 'z');
+      store.append(fragment);
+      joined += fragment;
+    }
+    std::vector<std::string> expected;
+    for (std::size_t from = 0;;) {
+      const std::size_t at = joined.find("\r\n", from);
+      expected.push_back(joined.substr(from, at == std::string::npos ? std::string::npos : at - from));
+      if (at == std::string::npos) break;
+      from = at + 2;
+    }
+    QCOMPARE(store.line_count(), expected.size());
+    for (std::size_t index = 0; index < expected.size(); ++index) {
+      if (store.line(index) != expected[index]) QFAIL(qPrintable(QString("line %1 differs").arg(index)));
+    }
+  }
+
   void clear_releases_and_starts_afresh() {
     log_store store;
     for (int index = 0; index < 10'000; ++index) store.append("\r\n" + probe_line(index));
