@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -90,7 +91,7 @@ public:
     };
   }
 
-  void print(const char* name, double target_ms) const {
+  void print(const char* name, double target_ms, double tolerance_ms) const {
     std::lock_guard lock(mutex_);
     std::vector<double> spacing;
     for (std::size_t i = 1; i < at_.size(); ++i) spacing.push_back(ms_between(at_[i - 1], at_[i]));
@@ -100,8 +101,12 @@ public:
     }
     const double mean = std::accumulate(spacing.begin(), spacing.end(), 0.0) / spacing.size();
     const auto [low, high] = std::minmax_element(spacing.begin(), spacing.end());
-    std::printf("%-9s probes: %3zu  spacing mean %8.2f ms  min %8.2f  max %8.2f  (target %.0f)\n",
-                name, at_.size(), mean, *low, *high, target_ms);
+    const auto near = std::count_if(spacing.begin(), spacing.end(), [&](double ms) {
+      return std::abs(ms - target_ms) <= tolerance_ms;
+    });
+    std::printf("%-9s probes: %3zu  spacing mean %8.2f ms  min %8.2f  max %8.2f  "
+                "(target %.0f +- %.0f: %td of %zu within)\n",
+                name, at_.size(), mean, *low, *high, target_ms, tolerance_ms, near, spacing.size());
   }
 
 private:
@@ -199,8 +204,8 @@ int main(int argc, char** argv) {
   std::printf("run: %d s asked, %.2f s until both channels wound down\n", seconds, wall);
   std::printf("longest GUI stall: %.2f ms over %ld timer events of %d ms (target < 30)\n",
               stalls.longest_ms(), stalls.fired(), stall_timer_ms);
-  external_starts.print("external", 1020);
-  gateway_starts.print("gateway", 6000);
+  external_starts.print("external", 1020, 5);
+  gateway_starts.print("gateway", 6000, 50);
   std::printf("log lines: external %zu, gateway %zu\n", external_view.log.size(),
               gateway_view.log.size());
   std::printf("CPU: %.3f s in %.2f s = %.3f %% of one core\n", cpu, wall, 100.0 * cpu / wall);
