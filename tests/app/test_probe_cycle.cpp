@@ -280,9 +280,14 @@ void test_probe_cycle::stop_gives_one_more_tick_then_the_stop_line() {
   fixture.fast_forward();
   QSignalSpy wound_down(fixture.cycle.get(), &probe_cycle::wound_down);
   QSignalSpy ticks(fixture.cycle.get(), &probe_cycle::tick_finished);
+  bool stopped_at_wind_down = false;  // what the stop button's wait sees
+  QObject::connect(fixture.cycle.get(), &probe_cycle::wound_down, fixture.cycle.get(),
+                   [&] { stopped_at_wind_down = fixture.cycle->stopped(); });
   fixture.start();
   fixture.stop_after(ticks_before_stop);
+  QVERIFY(!fixture.cycle->stopped());  // its final tick is still to come
   QVERIFY(wound_down.wait(3000));
+  QVERIFY(stopped_at_wind_down);
 
   QTest::qWait(200);  // nothing follows the wind-down
   QCOMPARE(wound_down.count(), 1);
