@@ -1,10 +1,14 @@
 #include "app/channel_panel.h"
 
+#include "app/caption_frame.h"
+
 #include "text/conversions.h"
 #include "windows/float_window.h"
 
 #include <QLabel>
 #include <QPalette>
+#include <QTextBlockFormat>
+#include <QTextCursor>
 
 #include <string_view>
 
@@ -56,6 +60,9 @@ QString display_text(const std::string& text) {
   return QString::fromStdString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+constexpr int summary_line_height = 21;  // for the 19-pixel face
+constexpr int summary_margin = 2;
+
 QComboBox* place_digit_list(QWidget* parent, const std::string& name, int top) {
   auto* list = place<QComboBox>(parent, name.c_str(), 314, top, 40, 20);
   for (int digit = 0; digit <= 9; ++digit) list->addItem(QString::number(digit));
@@ -98,7 +105,7 @@ QLabel* place_label(QWidget* parent, const char* name, int left, int top, int wi
 channel_panel::channel_panel(QWidget* window, const channel_layout& layout,
                              float_window_host& float_host, std::size_t channel_index)
     : layout_(layout), float_host_(float_host), channel_index_(channel_index) {
-  group_ = place<QGroupBox>(window, control_name("分组框_", layout, "").c_str(), layout.group_left,
+  group_ = place<caption_frame>(window, control_name("分组框_", layout, "").c_str(), layout.group_left,
                             64, 500, 240);
   group_->setTitle(QString::fromUtf8(layout.caption));
   build_counters();
@@ -121,9 +128,11 @@ void channel_panel::build_counters() {
     set_colours(box, Qt::black, Qt::white);
     counters_[i] = box;
   }
-  summary_ = place<QPlainTextEdit>(group_, control_name("edit_", layout_, "_fx").c_str(), 6, 129,
-                                   490, 47);
+  summary_ = place<QTextEdit>(group_, control_name("edit_", layout_, "_fx").c_str(), 6, 129, 490,
+                              47);
   summary_->setReadOnly(true);
+  summary_->setAcceptRichText(false);
+  summary_->document()->setDocumentMargin(summary_margin);
   summary_->setFont(window_font(19));
   summary_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   summary_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -202,6 +211,12 @@ void channel_panel::enable_records_button(episode_kind kind) {
 
 void channel_panel::show_summary(const std::string& text) {
   summary_->setPlainText(display_text(text));
+  // The face's own line spacing would push the second line out of the 47-pixel box.
+  QTextBlockFormat lines;
+  lines.setLineHeight(summary_line_height, QTextBlockFormat::FixedHeight);
+  QTextCursor all(summary_->document());
+  all.select(QTextCursor::Document);
+  all.mergeBlockFormat(lines);
 }
 
 void channel_panel::show_caption(const std::string& text) {

@@ -13,7 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QPushButton>
 
 #include <array>
@@ -85,7 +85,7 @@ private:
   std::size_t channel_index_;
   QGroupBox* group_ = nullptr;
   std::array<QLineEdit*, latency_class_count> counters_{};
-  QPlainTextEdit* summary_ = nullptr;
+  QTextEdit* summary_ = nullptr;
   log_view* log_ = nullptr;
   std::array<record_option, 2> options_;
 };

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/caption_frame.h"
 #include "app/channel_panel.h"
 #include "app/event_wait.h"
 #include "app/probe_cycle.h"
@@ -24,7 +25,7 @@ namespace quorvel {
 namespace {
 
 // The external targets offered; only the index is stored.
-constexpr std::array<const char*, 2> external_hosts{"www.baidu.com", "www.qq.com"};
+constexpr std::array<const char*, 2> external_hosts{"baidu.com", "www.qq.com"};
 constexpr const char* start_text = "开始进行测试...";
 constexpr int stop_wait_ms = 1000;
 
@@ -72,7 +73,7 @@ struct main_window::impl {
   }
 
   void build_top_bar() {
-    auto* bar = place<QGroupBox>(&window, "分组框1", 8, 8, 1005, 48);
+    auto* bar = place<caption_frame>(&window, "分组框1", 8, 8, 1005, 48);
     bar->setTitle(QStringLiteral("网关地址"));
     place_label(bar, "标签1", 8, 16, 128, 24, "局域网网关地址：");
     address = place<QLineEdit>(bar, "编辑框", 116, 16, 252, 24);

@@ -32,7 +32,7 @@ using namespace quorvel;
 namespace {
 
 constexpr const char* gateway = "127.0.0.5";
-constexpr const char* external = "www.baidu.com";  // the first host of the list; never resolved
+constexpr const char* external = "baidu.com";  // the first host of the list; never resolved
 const QString stop_line = QStringLiteral("停止网络测试。");
 const QString start_line = QStringLiteral("开始进行测试...");
 
