@@ -19,6 +19,8 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <system_error>
 
 namespace quorvel {
 
@@ -369,17 +371,19 @@ std::int32_t probe_once(std::string_view host_text, int timeout_ms, const probe_
   return exchange.await_reply(timeout_ms, cancel != nullptr ? cancel->wake_fd() : -1);
 }
 
+std::string error_text(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+std::string program_path() {
+  std::array<char, 4096> path{};
+  const ssize_t size = readlink("/proc/self/exe", path.data(), path.size() - 1);
+  return size > 0 ? std::string(path.data(), static_cast<std::size_t>(size)) : std::string("<program file>");
+}
+
 std::string unavailable_reason(const socket_choice& choice) {
-  std::string reason = "ICMP echo is not permitted for this program (datagram socket: ";
-  reason += std::strerror(choice.datagram_error);
-  reason += "; raw socket: ";
-  reason += std::strerror(choice.raw_error);
-  reason += "). Allow it for your group with: sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"";
-  char path[4096] = {};
-  const ssize_t size = readlink("/proc/self/exe", path, sizeof path - 1);
-  reason += ", or give the program the capability with: sudo setcap cap_net_raw+ep ";
-  reason += size > 0 ? std::string(path, static_cast<std::size_t>(size)) : std::string("<program file>");
-  return reason;
+  return "ICMP echo is not permitted for this program (datagram socket: " + error_text(choice.datagram_error) +
+         "; raw socket: " + error_text(choice.raw_error) +
+         "). Allow it for all groups with: sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"" +
+         " or give the program the capability with: sudo setcap cap_net_raw+ep " + program_path();
 }
 
 }  // namespace
