@@ -206,8 +206,8 @@ int main(int argc, char** argv) {
               stalls.longest_ms(), stalls.fired(), stall_timer_ms);
   external_starts.print("external", 1020, 5);
   gateway_starts.print("gateway", 6000, 50);
-  std::printf("log lines: external %zu, gateway %zu\n", external_view.log.size(),
-              gateway_view.log.size());
+  std::printf("log lines: external %zu, gateway %zu; external mean round trip %.2f ms\n",
+              external_view.log.size(), gateway_view.log.size(), external.stats.mean_rtt_ms);
   std::printf("CPU: %.3f s in %.2f s = %.3f %% of one core\n", cpu, wall, 100.0 * cpu / wall);
   return 0;
 }
