@@ -13,7 +13,6 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -103,10 +102,12 @@ struct main_window::impl {
     if (!closing) write_setting(setup.settings_file, settings_section, key, value);
   }
 
-  // The window's created handler: every option from the settings file, in the stored order.
+  // The window's created handler: every option from the settings file, in the stored order. The
+  // handlers are connected only afterwards, so the ones a restore triggers are run here by hand:
+  // an equal text would raise no change event, yet the address must be written back.
   void restore_settings() {
     address->setText(QString::fromStdString(read("gway_ip", "192.168.0.1")));
-    save_address();  // an equal text raises no change event, yet the address is written back
+    save_address();
     restore_index(*host_list, "outer_ip");
     for (std::size_t i = 0; i < panels.size(); ++i) restore_channel(i);
   }
