@@ -132,9 +132,10 @@ protected:
     if (event->key() != Qt::Key_Escape) return QWidget::keyPressEvent(event);
     request_destroy();
   }
-  // A close from the window manager ends the window the same way as Esc.
+  // A close from elsewhere (the window manager, the application quitting) is let through and
+  // ends the window the same way as Esc.
   void closeEvent(QCloseEvent* event) override {
-    event->ignore();
+    QWidget::closeEvent(event);
     request_destroy();
   }
 

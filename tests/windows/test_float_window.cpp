@@ -245,6 +245,11 @@ private slots:
     QVERIFY(first.isNull());
     host.destroy();  // closed already: nothing happens
 
+    // A close from elsewhere (window manager, quitting application) is let through and ends it.
+    host.toggle();
+    QVERIFY(host.window()->close());
+    QTRY_VERIFY(!host.exists());
+
     host.toggle();
     host.toggle();
     QVERIFY(!host.exists());
