@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -519,6 +520,35 @@ private slots:
     QCOMPARE(records->findChild<QListWidget*>(QStringLiteral("list_wg_ping"))->count(), 0);
     window.close();
     QTRY_VERIFY(!records || !records->isVisible());
+  }
+
+  // As the program runs it: the message loop ends once win_main is closed, with the floating and
+  // the record windows open, and nothing is written.
+  void closing_mid_run_ends_the_message_loop() {
+    script_->set(gateway, results({-1, 20}));
+    main_window& window = open();
+    QTest::mouseClick(find<QCheckBox>("选择框_wg_timeout"), Qt::LeftButton);
+    start_and_wait_for_lines(2);
+    click("btn_window");
+    QTRY_VERIFY_WITH_TIMEOUT(find<QPushButton>("btn_wg_timeout")->isEnabled(), 2000);
+    click("btn_wg_timeout");
+    QTRY_VERIFY(window.findChild<QWidget*>(QStringLiteral("win_records"))->isActiveWindow());
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto* threshold = find<QLineEdit>("edit_ww_500");
+    threshold->setFocus();
+    QTest::keyClicks(threshold, QStringLiteral("7"));  // would be saved if the box lost the focus
+    QFile file(dir_->filePath(QStringLiteral("ini.ini")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    QTimer::singleShot(100, &window, [&window] { QTest::keyClick(&window, Qt::Key_Escape); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });  // it did not end
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+    for (QWidget* top : QApplication::topLevelWidgets()) QVERIFY(!top->isVisible());
   }
 
   void notes_open_modal_over_the_window() {
