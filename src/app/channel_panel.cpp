@@ -43,6 +43,25 @@ constexpr std::array<counter_row, latency_class_count> counter_rows{{
     {261, 101, 151, "超时(≥5000ms) 数：", "5000", 402, 101},
 }};
 
+// The recording rows, high ping above timeout; both channels place them alike.
+struct option_row {
+  episode_kind kind;
+  const char* suffix;    // of the control names
+  const char* key_kind;  // of the settings keys
+  int top;
+  int box_width;
+  const char* box_text;
+  int caption_left, caption_width;
+  const char* caption;       // after the threshold (or the box), running under the list
+  const char* list_caption;  // after the list
+};
+constexpr std::array<option_row, 2> option_rows{{
+    {episode_kind::high_ping, "_ping", "pi", 184, 144, "记录ping值大于：", 171, 199,
+     "ms的时长，记录时忽略        ", "条小ping值"},
+    {episode_kind::timeout, "_timeout", "ou", 212, 96, "记录超时包", 102, 288,
+     "(ping≥5000ms)时长，记录时忽略        ", "条ping通值"},
+}};
+
 std::string control_name(const char* head, const channel_layout& layout, std::string_view tail) {
   return std::string(head) + layout.infix + std::string(tail);
 }
@@ -140,35 +159,30 @@ void channel_panel::build_counters() {
 }
 
 void channel_panel::build_options() {
-  const std::string keys = layout_.key_prefix;
-  record_option& ping = options_[0];
-  ping.kind = episode_kind::high_ping;
-  ping.record_box = place_check_box(group_, control_name("选择框_", layout_, "_ping"), 184, 144,
-                                    "记录ping值大于：");
-  ping.threshold = place<integer_edit>(group_, control_name("edit_", layout_, "_500").c_str(),
-                                       132, 183, 36, 24);
-  ping.threshold->setAlignment(Qt::AlignCenter);
-  ping.threshold->setText(QStringLiteral("500"));
-  place_label(group_, layout_.option_labels[0], 171, 184, 199, 24, "ms的时长，记录时忽略        ");
-  ping.ignore_list = place_digit_list(group_, control_name("组合框_", layout_, "_ping"), 184);
-  place_label(group_, layout_.option_labels[1], 359, 184, 88, 24, "条小ping值");
-  ping.records_button = place_records_button(group_, control_name("btn_", layout_, "_ping"), 184);
-  ping.start_key = keys + "_pi_start";
-  ping.ignore_key = keys + "_pi_num";
-  ping.threshold_key = keys + "_pi_time";
-
-  record_option& timeout = options_[1];
-  timeout.kind = episode_kind::timeout;
-  timeout.record_box = place_check_box(group_, control_name("选择框_", layout_, "_timeout"), 212,
-                                       96, "记录超时包");
-  place_label(group_, layout_.option_labels[2], 102, 212, 288, 24,
-              "(ping≥5000ms)时长，记录时忽略        ");
-  timeout.ignore_list = place_digit_list(group_, control_name("组合框_", layout_, "_timeout"), 212);
-  place_label(group_, layout_.option_labels[3], 359, 212, 88, 24, "条ping通值");
-  timeout.records_button =
-      place_records_button(group_, control_name("btn_", layout_, "_timeout"), 212);
-  timeout.start_key = keys + "_ou_start";
-  timeout.ignore_key = keys + "_ou_num";
+  for (std::size_t i = 0; i < option_rows.size(); ++i) {
+    const option_row& row = option_rows[i];
+    record_option& option = options_[i];
+    const std::string keys = std::string(layout_.key_prefix) + "_" + row.key_kind;
+    option.kind = row.kind;
+    option.record_box = place_check_box(group_, control_name("选择框_", layout_, row.suffix),
+                                        row.top, row.box_width, row.box_text);
+    if (row.kind == episode_kind::high_ping) {
+      option.threshold = place<integer_edit>(
+          group_, control_name("edit_", layout_, "_500").c_str(), 132, row.top - 1, 36, 24);
+      option.threshold->setAlignment(Qt::AlignCenter);
+      option.threshold->setText(QStringLiteral("500"));
+      option.threshold_key = keys + "_time";
+    }
+    place_label(group_, layout_.option_labels[2 * i], row.caption_left, row.top, row.caption_width,
+                24, row.caption);
+    option.ignore_list = place_digit_list(group_, control_name("组合框_", layout_, row.suffix),
+                                          row.top);
+    place_label(group_, layout_.option_labels[2 * i + 1], 359, row.top, 88, 24, row.list_caption);
+    option.records_button =
+        place_records_button(group_, control_name("btn_", layout_, row.suffix), row.top);
+    option.start_key = keys + "_start";
+    option.ignore_key = keys + "_num";
+  }
 }
 
 void channel_panel::build_log(QWidget* window) {
@@ -196,12 +210,12 @@ void channel_panel::show_float_result(std::int32_t result, int latency_level) {
 }
 
 tracker_settings channel_panel::read_tracker_settings(episode_kind kind) {
-  const record_option& settings_of = option(kind);
+  const record_option& controls = option(kind);
   tracker_settings settings;
-  settings.enabled = settings_of.record_box->isChecked();
-  if (settings_of.threshold)
-    settings.threshold_ms = high_ping_threshold_from_text(settings_of.threshold->text().toStdString());
-  settings.ignore_count = ignore_count_from_index(settings_of.ignore_list->currentIndex());
+  settings.enabled = controls.record_box->isChecked();
+  if (controls.threshold)
+    settings.threshold_ms = high_ping_threshold_from_text(controls.threshold->text().toStdString());
+  settings.ignore_count = ignore_count_from_index(controls.ignore_list->currentIndex());
   return settings;
 }
 

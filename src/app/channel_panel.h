@@ -33,7 +33,7 @@ struct channel_layout {
   const char* caption_prefix;            // the caption with the mean
   std::array<const char*, latency_class_count> counter_labels;  // label names, class order
   int first_row_label_width;             // the two first-row labels differ between channels
-  std::array<const char*, 4> option_labels;  // after the threshold, after its list, timeout pair
+  std::array<const char*, 4> option_labels;  // per recording row: before its list, after it
   const char* key_prefix;                // "gway" or "outer"
   int log_left;
 };

@@ -181,7 +181,8 @@ private slots:
       QVERIFY2(client.contains(place), qPrintable(child->objectName()));
       ++controls;
     }
-    QCOMPARE(controls, 9 + 2 * 30);  // the top bar; per channel its group, 28 controls in it, the log
+    // The top bar; per channel its group, the 28 controls in it and the log.
+    QCOMPARE(controls, 9 + 2 * 30);
     QCOMPARE(find<QWidget>("edit_ww_log")->geometry(), QRect(514, 310, 495, 350));
     QCOMPARE(find<QWidget>("组合框_ww_ping")->geometry(), QRect(314, 184, 40, 20));
     QCOMPARE(find<QWidget>("标签16")->width(), 157);
