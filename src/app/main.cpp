@@ -1,9 +1,11 @@
 #include "app/main_window.h"
+#include "windows/window_support.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -17,10 +19,15 @@ bool display_available() {
   return is_set("QT_QPA_PLATFORM") || is_set("DISPLAY") || is_set("WAYLAND_DISPLAY");
 }
 
-// Wayland lets no window keep itself above the others, which the floating window needs; where
-// X is offered as well, use it unless the user chose a platform.
+bool wayland_session() {
+  const char* type = std::getenv("XDG_SESSION_TYPE");
+  return is_set("WAYLAND_DISPLAY") || (type && std::strcmp(type, "wayland") == 0);
+}
+
+// Wayland lets no window keep itself above the others or move itself, which the floating window
+// needs; where X is offered as well, use it unless the user chose a platform.
 void prefer_x_for_floating_window() {
-  if (is_set("WAYLAND_DISPLAY") && is_set("DISPLAY") && !is_set("QT_QPA_PLATFORM"))
+  if (wayland_session() && is_set("DISPLAY") && !is_set("QT_QPA_PLATFORM"))
     setenv("QT_QPA_PLATFORM", "xcb", 1);
 }
 
@@ -33,6 +40,7 @@ int main(int argc, char** argv) {
   }
   prefer_x_for_floating_window();
   QApplication app(argc, argv);
+  app.setWindowIcon(quorvel::program_icon());
   quorvel::main_window window(quorvel::program_setup());
   window.show();
   return app.exec();
