@@ -23,10 +23,14 @@ std::string decimal_text(bool negative, long long magnitude, int decimals)
 {
     long long unit = 1;
     for (int i = 0; i < decimals; ++i) unit *= 10;
-    std::string result = (negative ? "-" : "") + std::to_string(magnitude / unit);
+    // Appended piece by piece: GCC 12 at -O2 misreads "a" + b concatenations here (-Wrestrict).
+    std::string result = negative ? "-" : "";
+    result.append(std::to_string(magnitude / unit));
     if (decimals > 0) {
-        std::string fraction = std::to_string(magnitude % unit);
-        result += "." + std::string(size_t(decimals) - fraction.size(), '0') + fraction;
+        const std::string fraction = std::to_string(magnitude % unit);
+        result.push_back('.');
+        result.append(size_t(decimals) - fraction.size(), '0');
+        result.append(fraction);
     }
     return result;
 }
