@@ -1,6 +1,6 @@
 #include "app/channel_panel.h"
 
-#include "app/caption_frame.h"
+#include "windows/caption_frame.h"
 
 #include "text/conversions.h"
 #include "windows/float_window.h"

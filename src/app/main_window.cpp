@@ -1,6 +1,6 @@
 #include "app/main_window.h"
 
-#include "app/caption_frame.h"
+#include "windows/caption_frame.h"
 #include "app/channel_panel.h"
 #include "app/event_wait.h"
 #include "app/probe_cycle.h"

@@ -1,8 +1,8 @@
 #include "windows/record_window.h"
 
+#include "windows/caption_frame.h"
 #include "windows/window_support.h"
 
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -104,7 +104,7 @@ void fill_record_list(QListWidget* list, const std::vector<episode_record>& reco
 
 void add_record_box(QWidget* window, const record_box_form& form,
                     const std::vector<episode_record>* records) {
-  auto* group = new QGroupBox(QString::fromUtf8(form.caption), window);
+  auto* group = new caption_frame(QString::fromUtf8(form.caption), window);
   group->setObjectName(QString::fromUtf8(form.group_name));
   group->setGeometry(QRect(form.group_place, group_size));
   auto* list = new QListWidget(group);

@@ -1,4 +1,4 @@
-#include "app/caption_frame.h"
+#include "windows/caption_frame.h"
 
 #include <QFontMetrics>
 #include <QPainter>
