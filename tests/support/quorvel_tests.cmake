@@ -20,3 +20,9 @@ function(quorvel_add_netns_test name target)
   add_test(NAME ${name} COMMAND ${QUORVEL_NETNS_RUN} $<TARGET_FILE:${target}> ${opt_UNPARSED_ARGUMENTS})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" SKIP_RETURN_CODE 77)
 endfunction()
+
+# quorvel_test_program(target lib...)   a Qt Test program built from target.cpp
+function(quorvel_test_program target)
+  add_executable(${target} ${target}.cpp)
+  target_link_libraries(${target} PRIVATE ${ARGN} Qt6::Test)
+endfunction()
