@@ -1,8 +1,7 @@
 #include "app/channel_panel.h"
 
-#include "windows/caption_frame.h"
-
 #include "text/conversions.h"
+#include "windows/caption_frame.h"
 #include "windows/float_window.h"
 
 #include <QLabel>

@@ -1,11 +1,11 @@
 #include "app/main_window.h"
 
-#include "windows/caption_frame.h"
 #include "app/channel_panel.h"
 #include "app/event_wait.h"
 #include "app/probe_cycle.h"
 #include "app/settings_file.h"
 #include "text/conversions.h"
+#include "windows/caption_frame.h"
 #include "windows/float_window.h"
 #include "windows/notes_window.h"
 #include "windows/record_window.h"
