@@ -177,8 +177,17 @@ void log_view::contextMenuEvent(QContextMenuEvent* event) {
   QAction* copy_action = menu.addAction("复制", this, &log_view::copy);
   copy_action->setEnabled(has_selection());
   menu.addAction("全选", this, &log_view::select_all)->setEnabled(store_.line_count() > 0);
+  bool separated = false;
+  for (const QPointer<QAction>& action : context_actions_) {
+    if (!action) continue;
+    if (!separated) menu.addSeparator();
+    separated = true;
+    menu.addAction(action);
+  }
   menu.exec(event->globalPos());
 }
+
+void log_view::add_context_action(QAction* action) { context_actions_.append(action); }
 
 QString log_view::line_text(std::size_t index) const {
   const std::string_view line = store_.line(index);

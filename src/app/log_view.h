@@ -5,7 +5,10 @@
 #include "probe/log_store.h"
 
 #include <QAbstractScrollArea>
+#include <QAction>
 #include <QClipboard>
+#include <QList>
+#include <QPointer>
 #include <QString>
 #include <QTextLayout>
 #include <QTimer>
@@ -34,6 +37,9 @@ public:
   QString selected_text() const;
   void select_all();
   void copy() const;
+  // An action of the log's owner, shown after the log's own items in its context menu, in the
+  // order added. The view does not take ownership.
+  void add_context_action(QAction* action);
   // The first line drawn at the top of the view.
   std::size_t first_visible_line() const;
   bool is_at_end() const;
@@ -70,6 +76,7 @@ private:
   void copy_to(QClipboard::Mode mode) const;
 
   log_store store_;
+  QList<QPointer<QAction>> context_actions_;
   text_position anchor_;
   text_position cursor_;
   bool selecting_ = false;
