@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -157,6 +158,8 @@ bool is_our_echo(const std::uint8_t* icmp, std::size_t size, std::uint8_t type, 
          read_u16(icmp + 4) == request.identifier && read_u16(icmp + 6) == request.sequence;
 }
 
+// The reports that mean the request will get no answer. Others (a redirect, a source quench)
+// travel while the request is still forwarded, so the reply may yet come.
 bool is_error_type(std::uint8_t type) {
   return type == ICMP_DEST_UNREACH || type == ICMP_TIME_EXCEEDED || type == ICMP_PARAMETERPROB;
 }
@@ -181,7 +184,8 @@ verdict judge_raw(const std::uint8_t* data, std::size_t size, const echo_request
   if (!message || message->size < icmp_header_size) return verdict::unrelated;
   if (message->source == request.target && is_our_echo(message->data, message->size, ICMP_ECHOREPLY, request))
     return internet_checksum(message->data, message->size) == 0 ? verdict::reply : verdict::unrelated;
-  if (is_error_type(message->data[0]) && quotes_our_request(*message, request)) return verdict::error;
+  if (is_error_type(message->data[0]) && quotes_our_request(*message, request))
+    return internet_checksum(message->data, message->size) == 0 ? verdict::error : verdict::unrelated;
   return verdict::unrelated;
 }
 
@@ -210,6 +214,7 @@ private:
   bool prepare_socket();
   std::optional<verdict> receive_one();
   std::optional<verdict> receive_error();
+  std::optional<std::int32_t> take_queued(short events, int timeout_ms);
   std::int32_t round_trip_ms() const;
 
   echo_socket_kind kind_;
@@ -321,6 +326,7 @@ std::optional<verdict> echo_exchange::receive_one() {
 }
 
 // Datagram path: an error report that the kernel matched to our socket; check it quotes our request.
+// Every entry is read, also one that is ignored: POLLERR stays set while the queue holds any.
 std::optional<verdict> echo_exchange::receive_error() {
   received_message message;
   if (message.read(fd_, MSG_ERRQUEUE) != 0) return errno == EINTR ? std::optional{verdict::unrelated} : std::nullopt;
@@ -329,7 +335,8 @@ std::optional<verdict> echo_exchange::receive_error() {
       continue;
     sock_extended_err error;
     std::memcpy(&error, CMSG_DATA(c), sizeof error);
-    const bool ours = error.ee_origin == SO_EE_ORIGIN_ICMP && message.peer.sin_addr.s_addr == request_.target &&
+    const bool ours = error.ee_origin == SO_EE_ORIGIN_ICMP && is_error_type(error.ee_type) &&
+                      message.peer.sin_addr.s_addr == request_.target &&
                       is_our_echo(message.data.data(), message.size, ICMP_ECHO, request_);
     if (ours) return verdict::error;
   }
@@ -338,25 +345,41 @@ std::optional<verdict> echo_exchange::receive_error() {
 
 std::int64_t remaining_ns(std::int64_t deadline_ns) { return deadline_ns - clock_ns(CLOCK_MONOTONIC); }
 
+// Reads everything queued now; the probe's result once a reply or an error report is among it.
+std::optional<std::int32_t> echo_exchange::take_queued(short events, int timeout_ms) {
+  if ((events & POLLERR) != 0) {
+    while (const auto seen = receive_error())
+      if (*seen == verdict::error) return -1;
+  }
+  while (const auto seen = receive_one()) {
+    if (*seen == verdict::error) return -1;
+    // A wait may wake late: a reply is judged by its own round trip, not by when it was read.
+    if (*seen == verdict::reply) {
+      const std::int32_t round_trip = round_trip_ms();
+      return round_trip < timeout_ms ? round_trip : -1;
+    }
+  }
+  return std::nullopt;
+}
+
 std::int32_t echo_exchange::await_reply(int timeout_ms, int wake_fd) {
-  const std::int64_t deadline_ns = sent_monotonic_ns_ + std::int64_t{timeout_ms > 0 ? timeout_ms : 0} * 1'000'000;
+  timeout_ms = timeout_ms > 0 ? timeout_ms : 0;
+  const std::int64_t deadline_ns = sent_monotonic_ns_ + std::int64_t{timeout_ms} * 1'000'000;
   for (;;) {
-    const std::int64_t left_ns = remaining_ns(deadline_ns);
-    if (left_ns <= 0) return -1;
+    // At the deadline the queue is looked at once more without waiting.
+    const std::int64_t left_ns = std::max<std::int64_t>(remaining_ns(deadline_ns), 0);
     std::array<pollfd, 2> watched{pollfd{fd_, POLLIN, 0}, pollfd{wake_fd, POLLIN, 0}};
     const timespec wait{static_cast<time_t>(left_ns / 1'000'000'000), static_cast<long>(left_ns % 1'000'000'000)};
     const int ready = ppoll(watched.data(), wake_fd >= 0 ? 2 : 1, &wait, nullptr);
-    if (ready < 0 && errno != EINTR) return -1;
-    if (ready <= 0) continue;
-    if (watched[1].revents != 0) return -1;
-    if ((watched[0].revents & POLLERR) != 0) {
-      while (const auto seen = receive_error())
-        if (*seen == verdict::error) return -1;
+    if (ready < 0) {
+      if (errno != EINTR) return -1;
+      continue;
     }
-    while (const auto seen = receive_one()) {
-      if (*seen == verdict::reply) return round_trip_ms();
-      if (*seen == verdict::error) return -1;
+    if (ready > 0) {
+      if (watched[1].revents != 0) return -1;
+      if (const auto result = take_queued(watched[0].revents, timeout_ms)) return *result;
     }
+    if (left_ns == 0) return -1;
   }
 }
 

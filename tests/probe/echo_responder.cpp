@@ -70,15 +70,41 @@ std::vector<std::uint8_t> echo_reply(std::uint16_t identifier, std::uint16_t seq
   return icmp;
 }
 
-// Host unreachable, quoting the request's IP header and its first 8 bytes, as a router would.
-std::vector<std::uint8_t> host_unreachable(const std::uint8_t* request, std::size_t header_size) {
+// An ICMP message quoting the request's IP header and its first 8 bytes, as a router sends it.
+// `rest` is the second word of the header (the new gateway of a redirect).
+std::vector<std::uint8_t> quoting_message(std::uint8_t type, std::uint8_t code, const std::uint8_t* request,
+                                          std::size_t header_size, std::uint32_t rest = 0) {
   const std::size_t quoted_size = header_size + icmp_header_size;
   std::vector<std::uint8_t> icmp(icmp_header_size + quoted_size, 0);
-  icmp[0] = ICMP_DEST_UNREACH;
-  icmp[1] = ICMP_HOST_UNREACH;
+  icmp[0] = type;
+  icmp[1] = code;
+  std::memcpy(icmp.data() + 4, &rest, 4);
   std::memcpy(icmp.data() + icmp_header_size, request, quoted_size);
   put_u16(icmp.data() + 2, checksum(icmp.data(), icmp.size()));
   return icmp;
+}
+
+std::vector<std::uint8_t> host_unreachable(const std::uint8_t* request, std::size_t header_size) {
+  return quoting_message(ICMP_DEST_UNREACH, ICMP_HOST_UNREACH, request, header_size);
+}
+
+// Any other checksum sums to a non-zero value over the message.
+std::vector<std::uint8_t> with_corrupt_checksum(std::vector<std::uint8_t> icmp) {
+  icmp[2] ^= 0x01;
+  return icmp;
+}
+
+// What goes ahead of the right reply for the actions that send a quoting message first.
+std::vector<std::uint8_t> message_before_reply(echo_action action, const std::uint8_t* request,
+                                               std::size_t header_size) {
+  switch (action) {
+    case echo_action::redirect_first:
+      return quoting_message(ICMP_REDIRECT, ICMP_REDIR_HOST, request, header_size, htonl(0x7f0000fe));
+    case echo_action::source_quench_first:
+      return quoting_message(ICMP_SOURCE_QUENCH, 0, request, header_size);
+    default:
+      return with_corrupt_checksum(host_unreachable(request, header_size));
+  }
 }
 
 }  // namespace
@@ -237,6 +263,12 @@ void echo_responder::answer(const std::uint8_t* ip, std::size_t size, std::int64
       schedule(later_due, right_reply, index, target);
       break;
     }
+    case echo_action::redirect_first:
+    case echo_action::source_quench_first:
+    case echo_action::corrupt_unreachable_first:
+      schedule(first_due, message_before_reply(script.action, ip, header_size), no_request, target);
+      schedule(later_due, right_reply, index, target);
+      break;
     case echo_action::truncated_first: {
       auto cut = right_reply;
       cut.resize(6);

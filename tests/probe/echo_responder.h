@@ -23,6 +23,10 @@ enum class echo_action {
   wrong_sequence_first,    // the same with another sequence number
   wrong_source_first,      // the same from another address
   truncated_first,         // a reply cut to 6 bytes after delay_ms, the right one after later_ms
+  // An ICMP message quoting the request after delay_ms, the right reply after later_ms:
+  redirect_first,                   // a host redirect (to 127.0.0.254)
+  source_quench_first,              // a source quench
+  corrupt_unreachable_first,        // a host-unreachable report whose checksum is wrong
 };
 
 struct echo_script {

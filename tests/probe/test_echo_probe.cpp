@@ -10,6 +10,7 @@
 #include <linux/capability.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -79,6 +80,23 @@ int report_availability_without_privilege() {
 }
 
 void ignore_signal(int) {}
+
+std::int64_t thread_cpu_ns() {
+  timespec used{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+  return std::int64_t{used.tv_sec} * 1'000'000'000 + used.tv_nsec;
+}
+
+// A probe on a thread of its own whose timed waits may end up to `slack_ms` late, as on a busy
+// machine: unless something else wakes it first, a wait lasts about as long as the slack allows.
+// 0 keeps the default slack of 50 µs.
+std::int32_t probe_with_timer_slack(const std::string& address, int timeout_ms, int slack_ms) {
+  return std::async(std::launch::async, [&] {
+           const unsigned long slack_ns = static_cast<unsigned long>(slack_ms) * 1'000'000UL;
+           if (slack_ns > 0) prctl(PR_SET_TIMERSLACK, slack_ns, 0UL, 0UL, 0UL);
+           return echo_probe(address, timeout_ms);
+         }).get();
+}
 
 // Whether `result` is the truncated round trip of the last request to `address`: the responder's
 // hold time plus the loopback transit both ways, which stays well under half a millisecond. The
@@ -152,6 +170,11 @@ void test_echo_probe::answer_taken_data() {
   QTest::newRow("wrong sequence skipped") << "127.0.1.4" << echo_action::wrong_sequence_first << 0 << 200 << 200;
   QTest::newRow("wrong source skipped") << "127.0.1.6" << echo_action::wrong_source_first << 0 << 200 << 200;
   QTest::newRow("truncated skipped") << "127.0.1.8" << echo_action::truncated_first << 0 << 200 << 200;
+  // Messages that do not end the request's journey, and a report that is not intact.
+  QTest::newRow("redirect skipped") << "127.0.1.10" << echo_action::redirect_first << 0 << 200 << 200;
+  QTest::newRow("source quench skipped") << "127.0.1.11" << echo_action::source_quench_first << 0 << 200 << 200;
+  QTest::newRow("corrupt unreachable skipped")
+      << "127.0.1.12" << echo_action::corrupt_unreachable_first << 0 << 300 << 300;
 }
 
 void test_echo_probe::answer_taken() {
@@ -161,30 +184,41 @@ void test_echo_probe::answer_taken() {
   QFETCH(int, later_ms);
   QFETCH(int, lowest);
   responder_->set_script(address.toStdString(), echo_script{action, delay_ms, later_ms});
+  const std::int64_t cpu_before_ns = thread_cpu_ns();
   const std::int32_t result = echo_probe(address.toStdString(), 2000);
+  const std::int64_t cpu_ms = (thread_cpu_ns() - cpu_before_ns) / 1'000'000;
   VERIFY_ROUND_TRIP(address.toStdString(), result, lowest);
+  // Whatever came first was read and put aside: the wait slept instead of waking again and again.
+  QVERIFY2(cpu_ms < 40, qPrintable(QStringLiteral("%1 ms of processor time").arg(cpu_ms)));
 }
 
 void test_echo_probe::no_answer_data() {
   QTest::addColumn<QString>("address");
   QTest::addColumn<echo_action>("action");
+  QTest::addColumn<int>("delay_ms");
   QTest::addColumn<int>("timeout_ms");
   QTest::addColumn<int>("earliest_ms");
   QTest::addColumn<int>("latest_ms");
+  QTest::addColumn<int>("timer_slack_ms");
   QTest::newRow("dropped: after the 5000 ms timeout")
-      << "127.0.2.1" << echo_action::drop << 5000 << 5000 << 5050;
-  QTest::newRow("unreachable: at once") << "127.0.2.2" << echo_action::unreachable << 3000 << 0 << 200;
+      << "127.0.2.1" << echo_action::drop << 0 << 5000 << 5000 << 5050 << 0;
+  QTest::newRow("unreachable: at once") << "127.0.2.2" << echo_action::unreachable << 0 << 3000 << 0 << 200 << 0;
+  // The wait ends late enough for the reply to be read, but it came too late to count.
+  QTest::newRow("reply 3 ms after the timeout, read by a late wait")
+      << "127.0.2.4" << echo_action::reply << 1003 << 1000 << 1000 << 1050 << 20;
 }
 
 void test_echo_probe::no_answer() {
   QFETCH(QString, address);
   QFETCH(echo_action, action);
+  QFETCH(int, delay_ms);
   QFETCH(int, timeout_ms);
   QFETCH(int, earliest_ms);
   QFETCH(int, latest_ms);
-  responder_->set_script(address.toStdString(), echo_script{action, 0, 0});
+  QFETCH(int, timer_slack_ms);
+  responder_->set_script(address.toStdString(), echo_script{action, delay_ms, 0});
   const auto start = steady_clock::now();
-  QCOMPARE(echo_probe(address.toStdString(), timeout_ms), -1);
+  QCOMPARE(probe_with_timer_slack(address.toStdString(), timeout_ms, timer_slack_ms), -1);
   const auto took = elapsed_ms(start);
   QVERIFY2(took >= earliest_ms && took <= latest_ms, qPrintable(QString::number(took)));
 }
