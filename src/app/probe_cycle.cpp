@@ -1,6 +1,7 @@
 #include "app/probe_cycle.h"
 
 #include "probe/latency_stats.h"
+#include "probe/uptime_clock.h"
 #include "text/time_stamp.h"
 
 #include <QMetaObject>
@@ -23,6 +24,13 @@ constexpr int rearm_ms = 1000;
 constexpr std::chrono::milliseconds abandon_wait{100};
 constexpr const char* stop_text = "\r\n停止网络测试。";
 constexpr episode_kind episode_kinds[] = {episode_kind::high_ping, episode_kind::timeout};
+constexpr std::int64_t uptime_units_per_ms = 10000;
+
+// What a probe thread hands back: the result and how long the probe call took.
+struct probe_outcome {
+  std::int32_t result = -1;
+  std::int32_t took_ms = 0;  // whole milliseconds on the uptime clock, truncated
+};
 
 // What one probe thread shares with its cycle. The cycle may go away while the probe runs: it then
 // clears `receiver` under the mutex, and the thread hands its result to nobody.
@@ -41,6 +49,15 @@ std::int32_t run_prober(const probe_function& prober, const std::string& host,
   } catch (...) {
     return -1;  // a probe that fails in any way is no answer
   }
+}
+
+// Timed here, name resolution included: a timeout episode opened by an early -1 (an error
+// report, a name that did not resolve) lasted only this long, not the whole timeout.
+probe_outcome timed_probe(const probe_function& prober, const std::string& host,
+                          const probe_cancel& cancel) {
+  const std::int64_t before = read_uptime();
+  const std::int32_t result = run_prober(prober, host, cancel);
+  return {result, static_cast<std::int32_t>((read_uptime() - before) / uptime_units_per_ms)};
 }
 
 }  // namespace
@@ -65,12 +82,16 @@ struct probe_cycle::impl {
   episode_clock* clock = &system_episode_clock();
   QTimer timer;
   bool in_tick = false;
+  // test_running when this tick's probe started: a stop during the probe leaves one fresh probe
+  // to come, as when the click could only be handled after the tick.
+  bool running_at_probe_start = false;
   std::shared_ptr<probe_handoff> handoff;  // set while a probe runs
   std::thread worker;
 
   void on_timer() {
     timer.stop();
     in_tick = true;
+    running_at_probe_start = test_running;
     if (channel.stats_reset_pending) {
       channel.stats = latency_stats{};
       channel.stats_reset_pending = false;
@@ -85,7 +106,7 @@ struct probe_cycle::impl {
       worker = std::thread(probe_thread, handoff, channel.target_host, prober, this);
     } catch (const std::system_error&) {
       // No thread to probe with: the tick still runs, as a probe without an answer.
-      QMetaObject::invokeMethod(&owner, [this, h = handoff] { on_result(h, -1); },
+      QMetaObject::invokeMethod(&owner, [this, h = handoff] { on_result(h, probe_outcome{}); },
                                 Qt::QueuedConnection);
     }
   }
@@ -93,40 +114,42 @@ struct probe_cycle::impl {
   // Runs off the GUI thread with copies of everything it reads; `self` is only passed back.
   static void probe_thread(std::shared_ptr<probe_handoff> h, std::string host,
                            probe_function prober, impl* self) {
-    const std::int32_t result = run_prober(prober, host, h->cancel);
+    const probe_outcome outcome = timed_probe(prober, host, h->cancel);
     std::lock_guard lock(h->mutex);
     if (h->receiver) {
       // Queued to the receiver: a call still queued when the receiver is destroyed is dropped.
-      QMetaObject::invokeMethod(h->receiver, [self, h, result] { self->on_result(h, result); },
+      QMetaObject::invokeMethod(h->receiver, [self, h, outcome] { self->on_result(h, outcome); },
                                 Qt::QueuedConnection);
     }
     h->done = true;
     h->done_signal.notify_all();
   }
 
-  void on_result(const std::shared_ptr<probe_handoff>& from, std::int32_t result) {
+  void on_result(const std::shared_ptr<probe_handoff>& from, probe_outcome outcome) {
     if (from != handoff) return;
     if (worker.joinable()) worker.join();  // the thread has only its last lines left to run
     handoff.reset();
-    show_result(result);
+    show_result(outcome);
     end_tick();
   }
 
-  void show_result(std::int32_t result) {
+  void show_result(probe_outcome outcome) {
+    const std::int32_t result = outcome.result;
     const int latency_class = add_probe_result(channel.stats, result);
     view.show_class_count(latency_class, channel.stats.class_counts[latency_class]);
     view.show_float_result(result, latency_level_of_class(latency_class));
     const std::string summary = summary_text(channel.stats);
-    record_episodes(result);
+    record_episodes(outcome);
     view.show_summary(summary);
     view.show_caption(mean_caption(caption_prefix, channel.stats));
     view.append_log(log_line(time_stamp_text(current_date_time()), result));
   }
 
-  void record_episodes(std::int32_t result) {
+  void record_episodes(probe_outcome outcome) {
     for (const episode_kind kind : episode_kinds) {
       if (feed_episode_tracker(kind, channel.tracker(kind), channel.records(kind),
-                               view.read_tracker_settings(kind), result, *clock)) {
+                               view.read_tracker_settings(kind), outcome.result, *clock,
+                               outcome.took_ms)) {
         view.enable_records_button(kind);
       }
     }
@@ -134,7 +157,9 @@ struct probe_cycle::impl {
 
   void end_tick() {
     const QPointer<probe_cycle> alive(&owner);  // a slot may destroy the cycle
-    if (test_running) {
+    // Also re-armed when a new run began during a probe made after a stop: the tick is the new
+    // run's.
+    if (running_at_probe_start || test_running) {
       timer.start(rearm_ms);
       in_tick = false;
     } else {

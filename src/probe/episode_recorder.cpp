@@ -4,6 +4,7 @@
 #include "text/conversions.h"
 #include "text/time_stamp.h"
 
+#include <algorithm>
 #include <array>
 
 namespace quorvel {
@@ -14,7 +15,8 @@ constexpr std::int32_t default_threshold_ms = 500;
 // The re-arm period of a channel's timer: every good result after the opening one stands for
 // this much time that did not belong to the episode.
 constexpr std::int64_t probe_period_ms = 1000;
-// A timeout episode's opening result waited the whole probe timeout.
+// No answer comes after the probe timeout, so a timeout episode's opening result stands for at
+// most this long; less when it came early (an error report, a name that did not resolve).
 constexpr std::int32_t probe_timeout_ms = 5000;
 constexpr std::int64_t uptime_units_per_ms = 10000;
 
@@ -24,18 +26,18 @@ bool is_no_answer(std::int32_t result) { return result < 0; }
 struct kind_rules {
   bool (*looks_at)(std::int32_t result);
   bool (*is_bad)(std::int32_t result, std::int32_t threshold_ms);
-  std::int32_t (*first_ms)(std::int32_t opening_result);
+  std::int32_t (*first_ms)(std::int32_t opening_result, std::int32_t probe_ms);
 };
 
 constexpr std::array<kind_rules, 2> rules_by_kind{{
     // high ping: a missing answer is the timeout tracker's business
     {[](std::int32_t result) { return !is_no_answer(result); },
      [](std::int32_t result, std::int32_t threshold_ms) { return result > threshold_ms; },
-     [](std::int32_t opening_result) { return opening_result; }},
+     [](std::int32_t opening_result, std::int32_t) { return opening_result; }},
     // timeout: any answer, however slow, is good
     {[](std::int32_t) { return true; },
      [](std::int32_t result, std::int32_t) { return is_no_answer(result); },
-     [](std::int32_t) { return probe_timeout_ms; }},
+     [](std::int32_t, std::int32_t probe_ms) { return std::min(probe_timeout_ms, probe_ms); }},
 }};
 
 const kind_rules& rules_of(episode_kind kind) {
@@ -99,12 +101,12 @@ int ignore_count_from_index(int index) { return index < 0 ? 0 : index; }
 
 bool feed_episode_tracker(episode_kind kind, episode_tracker& tracker,
                           std::vector<episode_record>& records, const tracker_settings& settings,
-                          std::int32_t result, episode_clock& clock) {
+                          std::int32_t result, episode_clock& clock, std::int32_t probe_ms) {
   const kind_rules& rules = rules_of(kind);
   if (!settings.enabled || !rules.looks_at(result)) return false;
   const bool bad = rules.is_bad(result, effective_threshold(settings.threshold_ms));
   if (!tracker.is_open) {
-    if (bad) start_episode(tracker, rules.first_ms(result), clock);
+    if (bad) start_episode(tracker, rules.first_ms(result, probe_ms), clock);
     return false;
   }
   if (bad) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,10 +47,12 @@ std::int32_t high_ping_threshold_from_text(std::string_view text);
 int ignore_count_from_index(int index);
 
 // Feeds one probe result to one tracker. Returns true when an episode ended and a record was
-// appended to `records`.
+// appended to `records`. `probe_ms`: how long the probe took, from just before its call to its
+// result; the default stands for a probe that waited out its whole timeout.
 bool feed_episode_tracker(episode_kind kind, episode_tracker& tracker,
                           std::vector<episode_record>& records, const tracker_settings& settings,
-                          std::int32_t result, episode_clock& clock);
+                          std::int32_t result, episode_clock& clock,
+                          std::int32_t probe_ms = std::numeric_limits<std::int32_t>::max());
 
 // "发生在:" + start + "  约:" + seconds with 2 decimals + "秒".
 std::string record_line(const episode_record& record);

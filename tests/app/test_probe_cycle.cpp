@@ -204,6 +204,7 @@ private slots:
   void first_tick_and_rearm_follow_the_tick_end();
   void stop_gives_one_more_tick_then_the_stop_line_data();
   void stop_gives_one_more_tick_then_the_stop_line();
+  void new_run_during_the_final_probe_keeps_the_channel_going();
   void first_tick_of_a_run_zeroes_the_statistics_data();
   void first_tick_of_a_run_zeroes_the_statistics();
   void silent_channel_does_not_hold_up_the_other();
@@ -270,13 +271,18 @@ void test_probe_cycle::first_tick_and_rearm_follow_the_tick_end() {
 
 void test_probe_cycle::stop_gives_one_more_tick_then_the_stop_line_data() {
   QTest::addColumn<int>("ticks_before_stop");
-  QTest::newRow("stop before the first tick") << 0;
-  QTest::newRow("stop between ticks") << 2;
+  QTest::addColumn<bool>("during_probe");
+  QTest::newRow("stop before the first tick") << 0 << false;
+  QTest::newRow("stop between ticks") << 2 << false;
+  // The probe under way was sent before the click: a fresh one still follows it.
+  QTest::newRow("stop during the first probe") << 0 << true;
+  QTest::newRow("stop during the third probe") << 2 << true;
 }
 
 void test_probe_cycle::stop_gives_one_more_tick_then_the_stop_line() {
   QFETCH(int, ticks_before_stop);
-  channel_fixture fixture(results({20}));
+  QFETCH(bool, during_probe);
+  channel_fixture fixture({{20, during_probe ? 300 : 0, true}});
   fixture.fast_forward();
   QSignalSpy wound_down(fixture.cycle.get(), &probe_cycle::wound_down);
   QSignalSpy ticks(fixture.cycle.get(), &probe_cycle::tick_finished);
@@ -284,23 +290,44 @@ void test_probe_cycle::stop_gives_one_more_tick_then_the_stop_line() {
   QObject::connect(fixture.cycle.get(), &probe_cycle::wound_down, fixture.cycle.get(),
                    [&] { stopped_at_wind_down = fixture.cycle->stopped(); });
   fixture.start();
-  fixture.stop_after(ticks_before_stop);
+  if (during_probe) {
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.script->calls() == ticks_before_stop + 1, 5000);
+    QVERIFY(fixture.cycle->busy() && fixture.script->returns() == ticks_before_stop);
+    fixture.test_running = false;
+  } else {
+    fixture.stop_after(ticks_before_stop);
+  }
   QVERIFY(!fixture.cycle->stopped());  // its final tick is still to come
   QVERIFY(wound_down.wait(3000));
   QVERIFY(stopped_at_wind_down);
 
   QTest::qWait(200);  // nothing follows the wind-down
+  const int ticks_after_stop = during_probe ? 2 : 1;  // the one under way, then the fresh one
   QCOMPARE(wound_down.count(), 1);
-  QCOMPARE(ticks.count(), ticks_before_stop + 1);
-  QCOMPARE(fixture.script->calls(), ticks_before_stop + 1);
+  QCOMPARE(ticks.count(), ticks_before_stop + ticks_after_stop);
+  QCOMPARE(fixture.script->calls(), ticks_before_stop + ticks_after_stop);
   const auto logs = fixture.view.logs();
-  QCOMPARE(int(logs.size()), ticks_before_stop + 2);
+  QCOMPARE(int(logs.size()), ticks_before_stop + ticks_after_stop + 1);
   QVERIFY(logs[logs.size() - 2].ends_with("响应时间：20ms"));
   QCOMPARE(logs.back(), std::string(stop_line));
   const auto& calls = fixture.view.calls;
   QCOMPARE(calls[calls.size() - 2], std::string("close"));
   QCOMPARE(fixture.count_calls("close"), 1);
   QVERIFY(fixture.cycle->stopped());
+}
+
+void test_probe_cycle::new_run_during_the_final_probe_keeps_the_channel_going() {
+  channel_fixture fixture({{20, 300, true}});
+  fixture.fast_forward();
+  QSignalSpy wound_down(fixture.cycle.get(), &probe_cycle::wound_down);
+  fixture.start();
+  fixture.stop_after(1);
+  QTRY_VERIFY_WITH_TIMEOUT(fixture.script->calls() == 2, 5000);  // the final probe, under way
+  QVERIFY(fixture.cycle->busy());
+  fixture.start();  // a new run begins; its start cannot arm the timer during a tick
+  QTRY_VERIFY_WITH_TIMEOUT(fixture.script->calls() >= 4, 5000);
+  QCOMPARE(wound_down.count(), 0);
+  for (const auto& line : fixture.view.logs()) QVERIFY(line != stop_line);
 }
 
 void test_probe_cycle::first_tick_of_a_run_zeroes_the_statistics_data() {
@@ -386,8 +413,11 @@ void test_probe_cycle::destroying_during_a_probe_abandons_it() {
 }
 
 void test_probe_cycle::episodes_are_recorded_through_the_ticks() {
-  // A high-ping stretch of six probes ended by a good answer, then two timeouts ended likewise.
-  channel_fixture fixture(results({20, 600, 700, 650, 800, 900, 610, 30, -1, -1, 20}));
+  // A high-ping stretch of six probes ended by a good answer, then two timeouts ended likewise;
+  // the first of these gives up after 120 ms.
+  auto steps = results({20, 600, 700, 650, 800, 900, 610, 30, -1, -1, 20});
+  steps[8].delay_ms = 120;
+  channel_fixture fixture(steps);
   scripted_clock clock({100'000'000, 184'000'000, 200'000'000, 223'500'000});
   fixture.cycle->set_episode_clock(clock);
   fixture.view.settings[0] = {true, 500, 0};
@@ -405,7 +435,10 @@ void test_probe_cycle::episodes_are_recorded_through_the_ticks() {
   const auto& timeouts = fixture.channel.timeout_records;
   QCOMPARE(int(timeouts.size()), 1);
   QCOMPARE(timeouts[0].start_text, std::string("2026-12-11 09:00:01"));
-  QCOMPARE(timeouts[0].duration_ms, 2350 - 1000 - 20 + 5000);
+  // Opened by a -1 that came after 120 ms, not after the whole timeout: the probe's own time
+  // stands in for the 5000.
+  const int opening_ms = timeouts[0].duration_ms - (2350 - 1000 - 20);
+  QVERIFY2(opening_ms >= 120 && opening_ms < 170, qPrintable(QString::number(opening_ms)));
 
   // Each button is enabled as its tracker ends the episode, high ping before timeout.
   const auto& calls = fixture.view.calls;

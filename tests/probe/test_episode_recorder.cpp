@@ -166,6 +166,45 @@ private slots:
     QCOMPARE(described(timeout_records), QStringList{"1:5009"});
   }
 
+  // A timeout episode's opening -1 counts for as long as its probe took, at most the timeout;
+  // a high-ping episode's opening result is its own round trip whatever the probe took.
+  void opening_result_counts_for_its_probe_time_data() {
+    QTest::addColumn<bool>("high_ping");
+    QTest::addColumn<QList<int>>("results");
+    QTest::addColumn<QList<int>>("probe_ms");
+    QTest::addColumn<QStringList>("records");
+    // 1030 - 1000 - 20 + first_ms
+    QTest::newRow("error report after 3 ms")
+        << false << QList<int>{-1, 20} << QList<int>{3, 21} << QStringList{"0:13"};
+    QTest::newRow("answer refused at once") << false << QList<int>{-1, 20} << QList<int>{0, 21} << QStringList{"0:10"};
+    QTest::newRow("name given up after 2 s")
+        << false << QList<int>{-1, 20} << QList<int>{2000, 21} << QStringList{"0:2010"};
+    QTest::newRow("the whole timeout") << false << QList<int>{-1, 20} << QList<int>{5000, 21} << QStringList{"0:5010"};
+    QTest::newRow("timeout and a slow resolver")
+        << false << QList<int>{-1, 20} << QList<int>{7300, 21} << QStringList{"0:5010"};
+    // 2060 - 1000 - 20 + 3: only the opening probe's time counts
+    QTest::newRow("later -1 do not count")
+        << false << QList<int>{-1, -1, 20} << QList<int>{3, 5000, 21} << QStringList{"0:1043"};
+    QTest::newRow("high ping: its round trip")
+        << true << QList<int>{600, 20} << QList<int>{650, 21} << QStringList{"0:610"};
+  }
+
+  void opening_result_counts_for_its_probe_time() {
+    QFETCH(bool, high_ping);
+    QFETCH(QList<int>, results);
+    QFETCH(QList<int>, probe_ms);
+    QFETCH(QStringList, records);
+    const episode_kind kind = high_ping ? episode_kind::high_ping : episode_kind::timeout;
+    probe_time_clock clock;
+    episode_tracker tracker;
+    std::vector<episode_record> list;
+    for (qsizetype i = 0; i < results.size(); ++i) {
+      feed_episode_tracker(kind, tracker, list, tracker_settings{true, 500, 0}, results[i], clock, probe_ms[i]);
+      ++clock.probe_index;
+    }
+    QCOMPARE(described(list), records);
+  }
+
   // A threshold below 1 that reaches the tracker directly still means 500.
   void tracker_guards_its_threshold() {
     probe_time_clock clock;
