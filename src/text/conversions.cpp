@@ -22,7 +22,9 @@ char32_t three_byte_code_point(std::string_view ch)
 // The ASCII byte that a full-width or look-alike character stands for, or 0 when none.
 char ascii_of(char32_t code_point)
 {
-    if (code_point >= 0xFF01 && code_point <= 0xFF5D) return static_cast<char>(code_point - 0xFEE0);
+    // The full-width dollar is left out: the code page keeps the yen sign in its place.
+    if (code_point >= 0xFF01 && code_point <= 0xFF5D && code_point != 0xFF04)
+        return static_cast<char>(code_point - 0xFEE0);
     switch (code_point) {
     case 0x3000: return ' ';
     case 0xFF5E: return '~';
