@@ -255,14 +255,15 @@ void test_echo_probe::numeric_forms_reach_their_address() {
   QFETCH(QString, address);
   std::int32_t result = -1;
   QCOMPARE(QString::fromStdString(probe_destination(text.toStdString(), result)), address);
-  QCOMPARE(result, 0);
+  // Answered at once: the responder's hold time, which a busy machine may make a few ms.
+  VERIFY_ROUND_TRIP(address.toStdString(), result, 0);
 }
 
 void test_echo_probe::names_resolved_at_every_probe() {
   std::int32_t result = -1;
   append_hosts_line("127.0.5.1\tpeer-one.test");
   QCOMPARE(probe_destination("peer-one.test", result), std::string("127.0.5.1"));
-  QCOMPARE(result, 0);
+  VERIFY_ROUND_TRIP(std::string("127.0.5.1"), result, 0);
   append_hosts_line("127.0.5.2\tpeer-two.test\n127.0.5.3\tpeer-two.test");
   QCOMPARE(probe_destination("peer-two.test", result), std::string("127.0.5.2"));
   // No address is kept between probes: a changed entry is followed at once.
@@ -270,7 +271,7 @@ void test_echo_probe::names_resolved_at_every_probe() {
   hosts.replace(hosts.find("127.0.5.1\tpeer-one"), 9, "127.0.5.4");
   write_file(std::getenv("QUORVEL_TEST_HOSTS"), hosts);
   QCOMPARE(probe_destination("peer-one.test", result), std::string("127.0.5.4"));
-  QCOMPARE(result, 0);
+  VERIFY_ROUND_TRIP(std::string("127.0.5.4"), result, 0);
 }
 
 void test_echo_probe::unresolvable_texts_fail_without_sending_data() {
