@@ -9,6 +9,7 @@
 #include "windows/float_window.h"
 #include "windows/notes_window.h"
 #include "windows/record_window.h"
+#include "windows/window_support.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -292,12 +293,7 @@ struct main_window::impl {
     stop_wait.cancel();
   }
 
-  void centre_on_screen() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
-    const QRect area = screen->availableGeometry();
-    window.move(area.center() - QPoint(client_width / 2, client_height / 2));
-  }
+  void centre_on_screen() { quorvel::centre_on_screen(&window, QGuiApplication::primaryScreen()); }
 
   void close_owned_windows() {
     float_host.destroy();  // it has no owner, so nothing else would close it
@@ -316,6 +312,7 @@ main_window::main_window(main_window_setup setup, QWidget* parent)
   setFont(window_font());
   setFixedSize(client_width, client_height);
   impl_->build();
+  fit_texts(this);
   impl_->restore_settings();
   impl_->connect_handlers();
   impl_->centre_on_screen();
