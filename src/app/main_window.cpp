@@ -260,15 +260,21 @@ struct main_window::impl {
   }
 
   void set_run_controls(bool running) {
+    const bool start_had_focus = window.focusWidget() == start_button;
     address->setEnabled(!running);
     host_list->setEnabled(!running);
     start_button->setEnabled(!running);
     stop_button->setEnabled(running);
     float_button->setEnabled(running);
+    // The focus goes to the button that now does the job, not on down the tab order.
+    if (running && start_had_focus) stop_button->setFocus(Qt::OtherFocusReason);
   }
 
   void on_stop_clicked() {
     test_running = false;
+    // Until 开始测试 is back the focus waits on the window itself, where a key does no harm.
+    const bool stop_had_focus = window.focusWidget() == stop_button;
+    if (stop_had_focus) window.setFocus(Qt::OtherFocusReason);
     stop_button->setEnabled(false);
     float_button->setEnabled(false);
     // The channels' final ticks run inside this wait; the controls unlock once both wound down.
@@ -280,6 +286,8 @@ struct main_window::impl {
     for_each_option([](std::size_t, record_option& option) {
       option.record_box->setEnabled(true);
     });
+    if (stop_had_focus && window.focusWidget() == &window)
+      start_button->setFocus(Qt::OtherFocusReason);
   }
 
   bool all_cycles_stopped() const {
