@@ -42,6 +42,10 @@ int main(int argc, char** argv) {
   prefer_x_for_floating_window();
   QApplication app(argc, argv);
   quorvel::install_qt_chinese_translation();  // runs on in English where the file is missing
+  // Qt's own dialogs and menus too ask for the Simplified Chinese faces, at their usual size.
+  QFont font = QApplication::font();
+  font.setFamilies(quorvel::chinese_font_families());
+  QApplication::setFont(font);
   app.setWindowIcon(quorvel::program_icon());
   quorvel::main_window window(quorvel::program_setup());
   window.show();
