@@ -3,6 +3,7 @@
 #include "text/conversions.h"
 #include "windows/caption_frame.h"
 #include "windows/float_window.h"
+#include "windows/window_support.h"
 
 #include <QLabel>
 #include <QPalette>
@@ -103,14 +104,7 @@ QCheckBox* place_check_box(QWidget* parent, const std::string& name, int top, in
 
 }  // namespace
 
-QFont window_font(int pixel_size) {
-  QFont font;
-  font.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
-                    QStringLiteral("WenQuanYi Zen Hei")});
-  font.setPixelSize(pixel_size);
-  font.setWeight(QFont::Normal);
-  return font;
-}
+QFont window_font(int pixel_size) { return chinese_font(pixel_size); }
 
 QLabel* place_label(QWidget* parent, const char* name, int left, int top, int width, int height,
                     const char* text) {

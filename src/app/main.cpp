@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/qt_translation.h"
 #include "windows/window_support.h"
 
 #include <QApplication>
@@ -40,6 +41,11 @@ int main(int argc, char** argv) {
   }
   prefer_x_for_floating_window();
   QApplication app(argc, argv);
+  quorvel::install_qt_chinese_translation();  // runs on in English where the file is missing
+  // Qt's own dialogs and menus too ask for the Simplified Chinese faces, at their usual size.
+  QFont font = QApplication::font();
+  font.setFamilies(quorvel::chinese_font_families());
+  QApplication::setFont(font);
   app.setWindowIcon(quorvel::program_icon());
   quorvel::main_window window(quorvel::program_setup());
   window.show();

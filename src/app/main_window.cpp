@@ -9,6 +9,7 @@
 #include "windows/float_window.h"
 #include "windows/notes_window.h"
 #include "windows/record_window.h"
+#include "windows/window_support.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -259,15 +260,21 @@ struct main_window::impl {
   }
 
   void set_run_controls(bool running) {
+    const bool start_had_focus = window.focusWidget() == start_button;
     address->setEnabled(!running);
     host_list->setEnabled(!running);
     start_button->setEnabled(!running);
     stop_button->setEnabled(running);
     float_button->setEnabled(running);
+    // The focus goes to the button that now does the job, not on down the tab order.
+    if (running && start_had_focus) stop_button->setFocus(Qt::OtherFocusReason);
   }
 
   void on_stop_clicked() {
     test_running = false;
+    // Until 开始测试 is back the focus waits on the window itself, where a key does no harm.
+    const bool stop_had_focus = window.focusWidget() == stop_button;
+    if (stop_had_focus) window.setFocus(Qt::OtherFocusReason);
     stop_button->setEnabled(false);
     float_button->setEnabled(false);
     // The channels' final ticks run inside this wait; the controls unlock once both wound down.
@@ -279,6 +286,8 @@ struct main_window::impl {
     for_each_option([](std::size_t, record_option& option) {
       option.record_box->setEnabled(true);
     });
+    if (stop_had_focus && window.focusWidget() == &window)
+      start_button->setFocus(Qt::OtherFocusReason);
   }
 
   bool all_cycles_stopped() const {
@@ -292,12 +301,7 @@ struct main_window::impl {
     stop_wait.cancel();
   }
 
-  void centre_on_screen() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return;
-    const QRect area = screen->availableGeometry();
-    window.move(area.center() - QPoint(client_width / 2, client_height / 2));
-  }
+  void centre_on_screen() { quorvel::centre_on_screen(&window, QGuiApplication::primaryScreen()); }
 
   void close_owned_windows() {
     float_host.destroy();  // it has no owner, so nothing else would close it
@@ -316,6 +320,7 @@ main_window::main_window(main_window_setup setup, QWidget* parent)
   setFont(window_font());
   setFixedSize(client_width, client_height);
   impl_->build();
+  fit_texts(this);
   impl_->restore_settings();
   impl_->connect_handlers();
   impl_->centre_on_screen();

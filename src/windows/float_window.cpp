@@ -1,6 +1,7 @@
 #include "windows/float_window.h"
 
 #include "text/conversions.h"
+#include "windows/window_support.h"
 
 #include <QCloseEvent>
 #include <QColor>
@@ -69,6 +70,22 @@ void set_label_colours(QLabel* label, const level_colours& colours) {
   label->setPalette(palette);
 }
 
+// Every text a label can show; a result has at most four digits, as a probe waits 5000 ms.
+QStringList possible_label_texts() {
+  QStringList texts;
+  for (const label_form& form : label_forms) {
+    const QString prefix = QString::fromUtf8(form.prefix);
+    texts << prefix + "N/A" << prefix + QString::fromUtf8("超时");
+    for (char digit = '0'; digit <= '9'; ++digit) texts << prefix + QString(4, digit) + "ms";
+  }
+  return texts;
+}
+
+// The labels start one pixel in, so the window's edge leaves them 69 pixels.
+QFont label_font() {
+  return font_fitting_width(chinese_font(12), possible_label_texts(), window_width - 1);
+}
+
 // Frameless, so it moves itself: a left-button drag anywhere, its labels included, carries it.
 class float_widget : public QWidget {
 public:
@@ -82,13 +99,7 @@ public:
     palette.setColor(QPalette::Window, window_background);
     setPalette(palette);
     setAutoFillBackground(true);
-    QFont font = this->font();
-    // A CJK face with narrow Latin letters, a little condensed, so that the longest text
-    // ("外网:4999ms") fits the 70-pixel label at the full 12-pixel height.
-    font.setFamilies({"WenQuanYi Micro Hei", "Noto Sans CJK SC", font.family()});
-    font.setPixelSize(12);
-    font.setStretch(90);
-    font.setWeight(QFont::Normal);
+    const QFont font = label_font();
     for (std::size_t i = 0; i < label_forms.size(); ++i) {
       auto* label = new QLabel(this);
       label->setObjectName(label_forms[i].name);
@@ -223,6 +234,7 @@ void float_window_host::toggle() {
     impl_->float_top = place.y();
   };
   impl_->place(widget);
+  keep_out_of_taskbar(widget);
   widget->show();
   impl_->float_placed = true;
 }

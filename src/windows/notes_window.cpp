@@ -114,10 +114,7 @@ void fill_notes_window(QDialog* window) {
   palette.setColor(QPalette::WindowText, Qt::black);
   window->setPalette(palette);
   window->setAutoFillBackground(true);
-  QFont font = window->font();
-  font.setPixelSize(14);
-  font.setWeight(QFont::Normal);
-  window->setFont(font);
+  window->setFont(chinese_font(14));
 
   QLabel* notes = add_text_label<notes_label>(window, "标签1", notes_text, QRect(10, 4, 502, 508));
   notes->setWordWrap(true);
@@ -143,7 +140,8 @@ void show_notes_window(QWidget* owner) {
   window->setWindowModality(Qt::WindowModal);
   window->setFixedSize(client_size);
   fill_notes_window(window);
-  centre_on_primary_screen(window);
+  fit_texts(window);
+  centre_on_screen(window, owner ? owner->screen() : nullptr);
   window->exec();
   delete window.data();
 }

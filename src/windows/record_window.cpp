@@ -152,13 +152,11 @@ QWidget* show_record_window(QWidget* owner, const record_lists& lists) {
   window->setObjectName("win_records");
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->setWindowTitle(QString::fromUtf8("记录列表"));
-  QFont font = window->font();
-  font.setPixelSize(14);
-  font.setWeight(QFont::Normal);
-  window->setFont(font);
+  window->setFont(chinese_font(14));
   window->setFixedSize(client_size);
   for (std::size_t i = 0; i < lists.size(); ++i) add_record_box(window, record_box_forms[i], lists[i]);
-  centre_on_primary_screen(window);
+  fit_texts(window);
+  centre_on_screen(window, owner->screen());
   window->show();
   return window;
 }

@@ -2,7 +2,8 @@
 // test against the project's echo responder on loopback, whose answers change over time (mostly
 // quick, a few slow stretches, a few drops), and every window is grabbed from the X screen.
 // Runs only inside a loopback-only network namespace under an X server; scripts/screenshots sets
-// both up. Usage: screenshot_tour OUTPUT_DIR
+// both up. Usage: screenshot_tour OUTPUT_DIR [MAIN_WINDOW_FILE]; with a file name, only the main
+// window after a short run is taken (to compare fonts and scale factors).
 #include "app/main_window.h"
 #include "echo_responder.h"
 
@@ -39,6 +40,7 @@ constexpr const char* external_address = "127.0.0.2";
 constexpr const char* external_name = "baidu.com";  // the first host of the window's list
 constexpr int float_after_s = 40;                   // run time before the floating window opens
 constexpr int ticks_shown_in_float = 2;
+constexpr int short_run_s = 6;
 
 // From `from_s` (seconds since start) until the next phase, requests are answered this way, each
 // after a delay drawn from min_ms to max_ms.
@@ -151,10 +153,15 @@ QPushButton* button(QWidget& window, const char* name) {
   return window.findChild<QPushButton*>(QString::fromUtf8(name));
 }
 
-// Saves the part of the X screen that `area` covers (the whole screen for an empty one).
+// Saves the part of the X screen that `area` covers (the whole screen for an empty one). The
+// grab is in device pixels, `area` in Qt's, which differ at a scale factor other than 1.
 bool save_screen(const QString& path, QRect area = {}) {
-  QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
-  if (!area.isEmpty()) screen = screen.copy(area);
+  QScreen* display = QGuiApplication::primaryScreen();
+  QPixmap screen = display->grabWindow(0);
+  const qreal ratio = display->devicePixelRatio();
+  if (!area.isEmpty()) {
+    screen = screen.copy(QRect(area.topLeft() * ratio, area.size() * ratio));
+  }
   std::fprintf(stderr, "screenshot_tour: %s %dx%d\n", qPrintable(path), screen.width(),
                screen.height());
   return !screen.isNull() && screen.save(path, "PNG");
@@ -241,7 +248,19 @@ bool grab_notes(main_window& window, const QDir& out) {
   return saved || fail("the notes window was not grabbed");
 }
 
-bool tour(const QDir& out) {
+// The main window after a short run, alone.
+bool grab_short_run(main_window& window, answer_player& player, const QString& path) {
+  player.start();
+  button(window, "btn_start")->click();
+  if (!window.test_running()) return fail("the run did not start");
+  pause_ms(short_run_s * 1000);
+  if (!stop_run(window)) return false;
+  pause_ms(500);
+  return save_screen(path, window.frameGeometry());
+}
+
+// With `main_window_file`, only that picture is taken.
+bool tour(const QDir& out, const QString& main_window_file) {
   echo_responder responder;
   if (!responder.running()) return fail(responder.failure().c_str());
   answer_player player(responder);
@@ -256,6 +275,7 @@ bool tour(const QDir& out) {
   main_window window(std::move(setup));
   window.show();
   pause_ms(500);
+  if (!main_window_file.isEmpty()) return grab_short_run(window, player, out.filePath(main_window_file));
   if (!run_and_grab_float(window, player, out) || !stop_run(window)) return false;
   pause_ms(500);
   if (!save_screen(out.filePath("main_window_run.png"), window.frameGeometry())) return false;
@@ -265,8 +285,8 @@ bool tour(const QDir& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: screenshot_tour OUTPUT_DIR\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: screenshot_tour OUTPUT_DIR [MAIN_WINDOW_FILE]\n");
     return 2;
   }
   if (!only_loopback_interface()) {
@@ -280,5 +300,5 @@ int main(int argc, char** argv) {
     fail("cannot create the output directory");
     return 1;
   }
-  return tour(out) ? 0 : 1;
+  return tour(out, argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString()) ? 0 : 1;
 }

@@ -26,3 +26,13 @@ function(quorvel_test_program target)
   add_executable(${target} ${target}.cpp)
   target_link_libraries(${target} PRIVATE ${ARGN} Qt6::Test)
 endfunction()
+
+# quorvel_add_desktop_test(NAME target [ARGS ...])
+#     a netns test on its own virtual X screen under a window manager (tests/support/x_session_run);
+#     skipped where Xvfb or openbox is missing.
+function(quorvel_add_desktop_test name target)
+  add_test(NAME ${name} COMMAND ${QUORVEL_NETNS_RUN} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/x_session_run
+           $<TARGET_FILE:${target}> ${ARGN})
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 ENVIRONMENT
+                       "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/lsan_desktop.supp")
+endfunction()
