@@ -430,7 +430,7 @@ std::string shell_word(const std::string& text) {
 std::string program_path() {
   std::array<char, 4096> path{};
   const ssize_t size = readlink("/proc/self/exe", path.data(), path.size() - 1);
-  return size > 0 ? std::string(path.data(), static_cast<std::size_t>(size)) : std::string("quorvel");
+  return size > 0 ? std::string(path.data(), static_cast<std::size_t>(size)) : std::string("/usr/bin/quorvel");
 }
 
 // The kernel writes the range as "first<TAB>last".
