@@ -6,6 +6,7 @@
 #include "app/settings_file.h"
 #include "text/conversions.h"
 #include "windows/caption_frame.h"
+#include "windows/echo_refusal.h"
 #include "windows/float_window.h"
 #include "windows/notes_window.h"
 #include "windows/record_window.h"
@@ -214,9 +215,7 @@ struct main_window::impl {
     if (!setup.check_echo) return true;
     const echo_availability echo = setup.check_echo();
     if (echo.available) return true;
-    show_notice(QStringLiteral("无法发送 ICMP 回显请求，测试没有开始。\n\n") +
-                    QString::fromStdString(echo.reason),
-                QMessageBox::Warning);
+    show_echo_refusal(echo);
     return false;
   }
 

@@ -5,11 +5,13 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <linux/capability.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,10 +20,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 
 namespace quorvel {
 
@@ -57,9 +59,32 @@ constexpr std::size_t ip_header_min_size = 20;
 // Large enough for any ICMP message we care about; anything longer is ignored as oversized.
 constexpr std::size_t receive_buffer_size = 1024;
 
+// The program file holds CAP_NET_RAW only as permitted (setcap cap_net_raw+p), so that nothing
+// else the program does runs with it. It is made effective just around socket() and dropped
+// again. Capabilities belong to a thread: this works on the thread that opens the socket.
+int open_raw_socket_with_capability() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> caps{};
+  const std::uint32_t raw_bit = 1u << CAP_NET_RAW;
+  bool raised = syscall(SYS_capget, &header, caps.data()) == 0 && (caps[0].permitted & raw_bit) != 0 &&
+                (caps[0].effective & raw_bit) == 0;
+  if (raised) {
+    caps[0].effective |= raw_bit;
+    raised = syscall(SYS_capset, &header, caps.data()) == 0;
+  }
+  const int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  const int socket_error = errno;
+  if (raised) {
+    caps[0].effective &= ~raw_bit;
+    syscall(SYS_capset, &header, caps.data());
+  }
+  errno = socket_error;
+  return fd;
+}
+
 int open_icmp_socket(echo_socket_kind kind) {
-  const int type = kind == echo_socket_kind::datagram ? SOCK_DGRAM : SOCK_RAW;
-  return socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (kind == echo_socket_kind::raw) return open_raw_socket_with_capability();
+  return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
 struct socket_choice {
@@ -68,21 +93,22 @@ struct socket_choice {
   int raw_error = 0;
 };
 
-// Decided once per process: which socket kind the system lets us open.
-const socket_choice& chosen_socket() {
+// Which socket kind the system lets us open. Asked again while none has worked, so that a fix
+// the user makes meanwhile (a wider ping_group_range) counts at once; kept once one has worked.
+socket_choice chosen_socket() {
+  static std::mutex mutex;
   static socket_choice choice;
-  static std::once_flag decided;
-  std::call_once(decided, [] {
-    for (const auto kind : {echo_socket_kind::datagram, echo_socket_kind::raw}) {
-      const int fd = open_icmp_socket(kind);
-      if (fd >= 0) {
-        close(fd);
-        choice.kind = kind;
-        return;
-      }
-      (kind == echo_socket_kind::datagram ? choice.datagram_error : choice.raw_error) = errno;
+  const std::lock_guard lock(mutex);
+  if (choice.kind != echo_socket_kind::none) return choice;
+  for (const auto kind : {echo_socket_kind::datagram, echo_socket_kind::raw}) {
+    const int fd = open_icmp_socket(kind);
+    if (fd >= 0) {
+      close(fd);
+      choice.kind = kind;
+      break;
     }
-  });
+    (kind == echo_socket_kind::datagram ? choice.datagram_error : choice.raw_error) = errno;
+  }
   return choice;
 }
 
@@ -394,19 +420,69 @@ std::int32_t probe_once(std::string_view host_text, int timeout_ms, const probe_
   return exchange.await_reply(timeout_ms, cancel != nullptr ? cancel->wake_fd() : -1);
 }
 
-std::string error_text(int error) { return std::error_code(error, std::generic_category()).message(); }
+std::string error_text(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return "没有权限";
+    case EAFNOSUPPORT:
+    case EPROTONOSUPPORT:
+    case ESOCKTNOSUPPORT:
+      return "系统不支持";
+    case EMFILE:
+    case ENFILE:
+      return "打开的文件过多";
+    case ENOBUFS:
+    case ENOMEM:
+      return "内存不足";
+    default:
+      return "错误码 " + std::to_string(error);
+  }
+}
+
+// The path as one shell word, so that a copied command works whatever the folder is called.
+std::string shell_word(const std::string& text) {
+  if (!text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._+-") ==
+                           std::string::npos)
+    return text;
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
 
 std::string program_path() {
   std::array<char, 4096> path{};
   const ssize_t size = readlink("/proc/self/exe", path.data(), path.size() - 1);
-  return size > 0 ? std::string(path.data(), static_cast<std::size_t>(size)) : std::string("<program file>");
+  return size > 0 ? std::string(path.data(), static_cast<std::size_t>(size)) : std::string("/usr/bin/quorvel");
+}
+
+// The kernel writes the range as "first<TAB>last".
+std::string current_ping_group_range() {
+  std::ifstream in("/proc/sys/net/ipv4/ping_group_range");
+  long first = 0;
+  long last = 0;
+  if (!(in >> first >> last)) return "未知";
+  return std::to_string(first) + " " + std::to_string(last);
 }
 
 std::string unavailable_reason(const socket_choice& choice) {
-  return "ICMP echo is not permitted for this program (datagram socket: " + error_text(choice.datagram_error) +
-         "; raw socket: " + error_text(choice.raw_error) +
-         "). Allow it for all groups with: sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"" +
-         " or give the program the capability with: sudo setcap cap_net_raw+ep " + program_path();
+  return "本程序既不能打开 ICMP 数据报套接字（" + error_text(choice.datagram_error) +
+         "），也不能打开原始 ICMP 套接字（" + error_text(choice.raw_error) +
+         "）。数据报套接字只对 net.ipv4.ping_group_range 范围内的用户组开放，当前范围是“" +
+         current_ping_group_range() + "”；原始套接字需要 CAP_NET_RAW 权限。下面任选一种办法解决。";
+}
+
+std::vector<echo_fix> unavailable_fixes() {
+  return {
+      {"sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"",
+       "允许所有用户组使用 ICMP 数据报套接字。立即生效，再按“开始测试”即可；重启系统后恢复原值。"},
+      {"echo 'net.ipv4.ping_group_range = 0 2147483647' | sudo tee /etc/sysctl.d/60-ping.conf",
+       "把上一条设置写入配置文件，以后每次开机都生效。"},
+      {"sudo setcap cap_net_raw+p " + shell_word(program_path()),
+       "只给本程序原始套接字权限（需要软件包 libcap2-bin）。权限在程序启动时取得，所以要重新启动本程序才生效"
+       "（同样，新加入的用户组要到下次登录后才生效）；程序文件被替换后要重新设置；文件系统以 nosuid "
+       "挂载或程序在 no_new_privs 下运行时不起作用。"},
+  };
 }
 
 }  // namespace
@@ -420,11 +496,14 @@ std::int32_t echo_probe(std::string_view host_text, int timeout_ms, const probe_
 }
 
 echo_availability check_echo_available() {
-  const socket_choice& choice = chosen_socket();
+  const socket_choice choice = chosen_socket();
   echo_availability result;
   result.kind = choice.kind;
   result.available = choice.kind != echo_socket_kind::none;
-  if (!result.available) result.reason = unavailable_reason(choice);
+  if (!result.available) {
+    result.reason = unavailable_reason(choice);
+    result.fixes = unavailable_fixes();
+  }
   return result;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel {
 
@@ -30,14 +31,22 @@ std::int32_t echo_probe(std::string_view host_text, int timeout_ms = 10000);
 // The same, returning -1 at once when `cancel` fires.
 std::int32_t echo_probe(std::string_view host_text, int timeout_ms, const probe_cancel& cancel);
 
-// Which socket the probes use; chosen once per process, the unprivileged kind first.
+// Which socket the probes use, the unprivileged kind first. Tried again at every check until one
+// kind has worked; that kind is then kept for the rest of the process.
 enum class echo_socket_kind { none, datagram, raw };
 
-// Whether echo requests can be sent at all; if not, why and how to fix it.
+// One way to allow echo requests: a whole shell command and what the user should know about it.
+struct echo_fix {
+  std::string command;
+  std::string note;
+};
+
+// Whether echo requests can be sent at all; if not, why (in Chinese) and how to fix it.
 struct echo_availability {
   bool available = false;
   echo_socket_kind kind = echo_socket_kind::none;
   std::string reason;  // empty when available
+  std::vector<echo_fix> fixes;
 };
 echo_availability check_echo_available();
 

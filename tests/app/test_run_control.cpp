@@ -1,6 +1,7 @@
 // Test runs in the real main window: start, stop, the figures of each tick and the auxiliary
 // windows, with a scripted prober (nothing is sent anywhere).
 #include "app/main_window.h"
+#include "refusal_watch.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -307,11 +308,13 @@ private slots:
       return echo;
     };
     open();
-    seen_message seen;
-    dismiss_next_message(seen, window_.get());
+    testing::seen_refusal seen;
+    testing::dismiss_next_refusal(seen, window_.get());
     click("btn_start");
     QVERIFY(seen.shown);
-    QVERIFY(seen.text.contains(QStringLiteral("no echo here; run the fix")));
+    QVERIFY(seen.lines.contains(QStringLiteral("no echo here; run the fix")));
+    QVERIFY(!seen.had_parent);
+    QCOMPARE(seen.modality, Qt::ApplicationModal);
     QVERIFY(!window_->test_running());
     QCOMPARE(run_controls(), QStringLiteral("11100"));
     QCOMPARE(plain_text_of("edit_wg_log"), QString());

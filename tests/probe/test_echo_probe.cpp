@@ -75,7 +75,8 @@ int report_availability_without_privilege() {
   data[0].inheritable &= ~raw_bit;
   if (syscall(SYS_capset, &header, data) != 0) return 2;
   const echo_availability availability = check_echo_available();
-  std::printf("%d %d\n%s", availability.available ? 1 : 0, echo_probe("127.0.0.1", 200), availability.reason.c_str());
+  std::printf("%d %d\n%s\n", availability.available ? 1 : 0, echo_probe("127.0.0.1", 200), availability.reason.c_str());
+  for (const echo_fix& fix : availability.fixes) std::printf("%s\n", fix.command.c_str());
   return 0;
 }
 
@@ -357,8 +358,8 @@ void test_echo_probe::availability_explains_missing_permission() {
   QCOMPARE(child.exitCode(), 0);
   const QString output = QString::fromLocal8Bit(child.readAllStandardOutput());
   QVERIFY2(output.startsWith("0 -1\n"), qPrintable(output));
-  QVERIFY2(output.contains("sysctl -w net.ipv4.ping_group_range="), qPrintable(output));
-  QVERIFY2(output.contains("setcap cap_net_raw+ep /"), qPrintable(output));
+  QVERIFY2(output.contains("\nsudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"), qPrintable(output));
+  QVERIFY2(output.contains("\nsudo setcap cap_net_raw+p /"), qPrintable(output));
 }
 
 int main(int argc, char** argv) {
