@@ -3,6 +3,8 @@
 // starts from the other copy's latest change.
 #include "app/settings_file.h"
 
+#include <sys/stat.h>
+
 #include "app/settings_file_store.h"
 #include "text/utf8_char.h"
 
@@ -193,6 +195,9 @@ void write_setting(const std::string& path, std::string_view section, std::strin
     if (file_path.empty() || !storable_section(section_name) || !storable_key(key_name)) return;
 
     const std::string target = settings_store::follow_links(std::string(file_path));
+    struct stat status {};
+    if (::stat(target.c_str(), &status) == 0 && !settings_store::may_write(target, status))
+        return;  // a read-only file gets no lock file beside it either
     const settings_store::write_lock lock(target);
     if (lock.held()) settings_store::remove_stale_temporaries(target);
     const file_contents file = settings_store::load(target);

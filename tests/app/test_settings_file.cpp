@@ -417,6 +417,7 @@ void test_settings_file::read_only_file_is_left_alone()
     QCOMPARE(file_contents(path()), before);
     QCOMPARE(mode_of(path()), mode_t(0444));
     QCOMPARE(read_setting(path(), settings_section, "gway_ip", ""), std::string("1"));
+    QCOMPARE(entries(), QStringList{"ini.ini"});
 }
 
 void test_settings_file::malformed_files_data()
