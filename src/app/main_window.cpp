@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/address_edit.h"
 #include "app/channel_panel.h"
 #include "app/event_wait.h"
 #include "app/probe_cycle.h"
@@ -77,7 +78,7 @@ struct main_window::impl {
     auto* bar = place<caption_frame>(&window, "分组框1", 8, 8, 1005, 48);
     bar->setTitle(QStringLiteral("网关地址"));
     place_label(bar, "标签1", 8, 16, 128, 24, "局域网网关地址：");
-    address = place<QLineEdit>(bar, "编辑框", 116, 16, 252, 24);
+    address = place<address_edit>(bar, "编辑框", 116, 16, 252, 24);
     address->setText(QStringLiteral("192.168.0.1"));
     place_label(bar, "标签2", 375, 16, 78, 24, "外网地址：");
     host_list = place<QComboBox>(bar, "组合框", 443, 17, 122, 22);
@@ -108,8 +109,9 @@ struct main_window::impl {
   // handlers are connected only afterwards, so the ones a restore triggers are run here by hand:
   // an equal text would raise no change event, yet the address must be written back.
   void restore_settings() {
-    address->setText(QString::fromStdString(read("gway_ip", "192.168.0.1")));
-    save_address();
+    const std::string stored_address = read("gway_ip", "192.168.0.1");
+    address->setText(QString::fromStdString(stored_address));
+    write("gway_ip", stored_address);  // the bytes as read, which the box may show otherwise
     restore_index(*host_list, "outer_ip");
     for (std::size_t i = 0; i < panels.size(); ++i) restore_channel(i);
   }

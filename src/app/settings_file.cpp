@@ -1,19 +1,19 @@
 // Our own INI reader and writer. Every call reads the file afresh (two running copies share
-// it); a write replaces the file atomically so that no failure can leave it cut short.
+// it); a write holds the file's lock from its read to the new file's place-taking, so that it
+// starts from the other copy's latest change.
 #include "app/settings_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
-
+#include "app/settings_file_store.h"
 #include "text/utf8_char.h"
 
 namespace quorvel {
 
 namespace {
+
+using settings_store::file_contents;
+using settings_store::file_state;
 
 constexpr std::size_t value_limit = 10239;  // a 10240-byte buffer with its terminating zero
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
@@ -165,143 +165,7 @@ bool storable_key(std::string_view key)
            key.find_first_of("=\r\n") == std::string_view::npos;
 }
 
-// ---- File access ---------------------------------------------------------------------------
-
-enum class file_state { missing, unreadable, loaded };
-
-struct file_contents {
-    file_state state = file_state::missing;
-    std::string bytes;
-    struct stat status {};
-};
-
-file_contents load(const std::string& path)
-{
-    file_contents file;
-    // Non-blocking, so that a FIFO in the file's place cannot stall the program.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        file.state = errno == ENOENT ? file_state::missing : file_state::unreadable;
-        return file;
-    }
-    file.state = file_state::unreadable;
-    if (::fstat(fd, &file.status) == 0 && S_ISREG(file.status.st_mode)) {
-        file.bytes.reserve(static_cast<std::size_t>(file.status.st_size));
-        char buffer[65536];
-        ssize_t got = 0;
-        while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
-            file.bytes.append(buffer, static_cast<std::size_t>(got));
-        if (got == 0) file.state = file_state::loaded;
-    }
-    ::close(fd);
-    return file;
-}
-
-// Root may write anywhere, but a file or directory without any write bit is meant to stay as
-// it is, so for root the mode bits decide.
-bool writable(const std::string& path, const struct stat& status)
-{
-    if (::geteuid() == 0) return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
-    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
-}
-
-bool writable_directory(const std::string& directory)
-{
-    struct stat status {};
-    return ::stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-           writable(directory, status);
-}
-
-std::string directory_of(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Writes through a symbolic link instead of replacing the link.
-std::string resolved(const std::string& path)
-{
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (real == nullptr) return path;
-    std::string result(real);
-    std::free(real);
-    return result;
-}
-
-bool write_all(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t done = ::write(fd, bytes.data(), bytes.size());
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
-}
-
-int create_temporary(const std::string& target, std::string& name)
-{
-    static unsigned counter = 0;
-    const std::string stem = directory_of(target) + "/." +
-                             target.substr(target.rfind('/') + 1) + ".tmp-" +
-                             std::to_string(::getpid()) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = stem + std::to_string(counter++);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-void keep_owner_and_mode(int fd, const struct stat& old)
-{
-    if (::fchmod(fd, old.st_mode & 07777) != 0) return;
-    if (::geteuid() == 0 && ::fchown(fd, old.st_uid, old.st_gid) != 0) return;
-}
-
-void sync_directory(const std::string& directory)
-{
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-// The new contents go to a temporary file in the same directory, reach the disk, and only then
-// take the old file's place, so a reader sees either the old file or the new one, never a part.
-void replace_file(const std::string& target, std::string_view bytes, const struct stat* old)
-{
-    std::string temporary;
-    const int fd = create_temporary(target, temporary);
-    if (fd < 0) return;
-    if (old != nullptr) keep_owner_and_mode(fd, *old);
-    bool ok = write_all(fd, bytes) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return;
-    }
-    sync_directory(directory_of(target));
-}
-
 }  // namespace
-
-std::string settings_path()
-{
-    std::string exe(256, '\0');
-    for (;;) {
-        const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
-        if (length < 0) return "ini.ini";
-        if (static_cast<std::size_t>(length) < exe.size()) {
-            exe.resize(static_cast<std::size_t>(length));
-            break;
-        }
-        exe.resize(exe.size() * 2);
-    }
-    // A program in "/" gives "/ini.ini", with a single separator.
-    return exe.substr(0, exe.rfind('/')) + "/ini.ini";
-}
 
 std::string read_setting(const std::string& path, std::string_view section, std::string_view key,
                          std::string_view default_text)
@@ -311,7 +175,7 @@ std::string read_setting(const std::string& path, std::string_view section, std:
     const std::string_view key_name = skip_leading_controls(c_text(key));
     if (file_path.empty() || section_name.empty() || key_name.empty()) return {};
     const std::string fallback(limited_value(default_text));
-    const file_contents file = load(std::string(file_path));
+    const file_contents file = settings_store::load(std::string(file_path));
     if (file.state != file_state::loaded) return fallback;
     const key_location at = locate(file.bytes, trim_blanks(section_name), trim_blanks(key_name));
     if (!at.key_found) return fallback;
@@ -330,15 +194,19 @@ void write_setting(const std::string& path, std::string_view section, std::strin
     line_value = line_value.substr(0, line_value.find_first_of("\r\n"));
     if (file_path.empty() || !storable_section(section_name) || !storable_key(key_name)) return;
 
-    const std::string target = resolved(std::string(file_path));
-    const file_contents file = load(target);
+    const std::string target = settings_store::follow_links(std::string(file_path));
+    struct stat status {};
+    if (::stat(target.c_str(), &status) == 0 && !settings_store::may_write(target, status))
+        return;  // a read-only file gets no lock file beside it either
+    const settings_store::write_lock lock(target);
+    if (lock.held()) settings_store::remove_stale_temporaries(target);
+    const file_contents file = settings_store::load(target);
     if (file.state == file_state::unreadable) return;  // rewriting it would lose its contents
     const bool exists = file.state == file_state::loaded;
-    if (exists && !writable(target, file.status)) return;
-    if (!writable_directory(directory_of(target))) return;
+    if (exists && !settings_store::may_write(target, file.status)) return;
     const std::string updated = with_setting(file.bytes, section_name, key_name, line_value);
     if (exists && updated == file.bytes) return;
-    replace_file(target, updated, exists ? &file.status : nullptr);
+    settings_store::store(target, updated, exists ? &file.status : nullptr);
 }
 
 }  // namespace quorvel
