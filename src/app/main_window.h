@@ -40,6 +40,10 @@ public:
   probe_channel& channel(std::size_t index);
   bool test_running() const;
 
+public slots:
+  // Opens the latency chart `win_chart`, or raises it when it is open.
+  void show_chart();
+
 protected:
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;

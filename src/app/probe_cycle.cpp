@@ -1,7 +1,6 @@
 #include "app/probe_cycle.h"
 
 #include "probe/latency_stats.h"
-#include "text/time_stamp.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -120,7 +119,7 @@ struct probe_cycle::impl {
     record_episodes(result);
     view.show_summary(summary);
     view.show_caption(mean_caption(caption_prefix, channel.stats));
-    view.append_log(log_line(time_stamp_text(current_date_time()), result));
+    view.append_probe(result, probe_time_now());
   }
 
   void record_episodes(std::int32_t result) {
