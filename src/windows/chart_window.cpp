@@ -228,7 +228,7 @@ private:
     for (const column_extreme& column : columns) {
       if (column.answered) highest = std::max(highest, static_cast<double>(column.max_ms));
     }
-    const double top = nice_top(highest);
+    const double top = nice_top(highest * 1.05);  // room above the highest, the threshold included
     const auto y_of = [&](double ms) { return pane.bottom() + 1 - ms / top * pane.height(); };
     draw_grid(painter, pane, top, y_of, step);
     if (threshold) {
