@@ -73,6 +73,7 @@ void probe_record_list::clear() {
   std::fill(std::begin(channel_counts_), std::end(channel_counts_), 0);
   size_ = 0;
   times_ascending_ = true;
+  ++generation_;
 }
 
 void probe_record_list::add(std::size_t channel, std::int32_t result, const probe_time& time) {

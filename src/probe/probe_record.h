@@ -3,6 +3,7 @@
 // written only when someone asks for it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -73,8 +74,24 @@ public:
   // The first position whose UTC second is not before `utc_seconds`; needs times_ascending().
   std::size_t first_position_at(std::int64_t utc_seconds) const;
 
+  // Calls visit(channel, utc_seconds, result) for the positions from `first` to before `last`,
+  // without the zone: the quick walk of the chart.
+  template <class Visit>
+  void scan(std::size_t first, std::size_t last, Visit&& visit) const {
+    for (std::size_t position = first; position < last;) {
+      const record* block = blocks_[position / block_records].get();
+      const std::size_t block_end = std::min(last, (position / block_records + 1) * block_records);
+      for (; position < block_end; ++position) {
+        const record& r = block[position % block_records];
+        visit(channel_of(r), utc_of(r), static_cast<std::int32_t>(r.channel_and_result & 0x7fff) - 1);
+      }
+    }
+  }
+
   // Heap and object bytes held, slack included.
   std::size_t memory_bytes() const;
+  // Changes at every clear(), so that what was worked out from the probes can tell it is stale.
+  std::uint64_t generation() const { return generation_; }
 
 private:
   // Three 16-bit halves keep the record at 6 bytes: UTC seconds, then the channel in the top bit
@@ -106,6 +123,7 @@ private:
   std::size_t channel_counts_[probe_channel_count] = {};
   std::size_t size_ = 0;
   bool times_ascending_ = true;
+  std::uint64_t generation_ = 0;
 };
 
 }  // namespace quorvel

@@ -124,7 +124,7 @@ protected:
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
     const int columns = std::max(1, pane_rect(0).width());
-    const channel_columns reduced = reduce_columns(*source_.records, span_, columns);
+    const channel_columns reduced = reducer_.reduce(span_, columns);
     const std::int64_t step = time_step_for(span_.end - span_.begin, columns);
     for (std::size_t channel = 0; channel < probe_channel_count; ++channel) {
       draw_pane(painter, channel, reduced[channel], step);
@@ -266,28 +266,30 @@ private:
   template <class Y>
   static void draw_series(QPainter& painter, const QRect& pane, const std::vector<column_extreme>& columns,
                           const QColor& colour, const Y& y_of) {
-    std::vector<QLineF> lines;
-    std::optional<QPointF> previous;
+    // Whole pixels and a cosmetic pen keep the raster engine on its quick path.
+    const auto y_at = [&](std::int32_t ms) { return static_cast<int>(std::lround(y_of(ms))); };
+    std::vector<QLine> lines;
+    std::optional<QPoint> previous;
     for (std::size_t index = 0; index < columns.size(); ++index) {
       const column_extreme& column = columns[index];
       if (!column.answered) continue;
-      const double x = pane.left() + static_cast<double>(index) + 0.5;
-      if (previous) lines.emplace_back(*previous, QPointF(x, y_of(column.first_ms)));
-      lines.emplace_back(QPointF(x, y_of(column.min_ms)), QPointF(x, y_of(column.max_ms)));
-      previous = QPointF(x, y_of(column.last_ms));
+      const int x = pane.left() + static_cast<int>(index);
+      if (previous) lines.emplace_back(*previous, QPoint(x, y_at(column.first_ms)));
+      lines.emplace_back(x, y_at(column.min_ms), x, y_at(column.max_ms));
+      previous = QPoint(x, y_at(column.last_ms));
     }
-    painter.setPen(QPen(colour, 1));
+    painter.setPen(QPen(colour, 0));
     painter.drawLines(lines.data(), static_cast<int>(lines.size()));
   }
 
   static void draw_losses(QPainter& painter, const QRect& pane, const std::vector<column_extreme>& columns) {
-    std::vector<QLineF> marks;
+    std::vector<QLine> marks;
     for (std::size_t index = 0; index < columns.size(); ++index) {
       if (!columns[index].lost) continue;
-      const double x = pane.left() + static_cast<double>(index) + 0.5;
-      marks.emplace_back(QPointF(x, pane.top()), QPointF(x, pane.bottom() + 1));
+      const int x = pane.left() + static_cast<int>(index);
+      marks.emplace_back(x, pane.top(), x, pane.bottom());
     }
-    painter.setPen(QPen(loss_colour, 1));
+    painter.setPen(QPen(loss_colour, 0));
     painter.drawLines(marks.data(), static_cast<int>(marks.size()));
   }
 
@@ -350,6 +352,7 @@ private:
   }
 
   const chart_source source_;
+  column_reducer reducer_{*source_.records};
   time_span span_;
   range_kind range_ = range_kind::all;
   bool dragging_ = false;

@@ -202,6 +202,7 @@ private slots:
     const std::vector<made_probe> probes = random_run(random, 20'000, clock_set_back);
     const probe_record_list records = records_of(probes);
     QCOMPARE(records.times_ascending(), !clock_set_back);
+    column_reducer reducer(records);
     const double first = static_cast<double>(probes.front().time.utc_seconds);
     const double last = static_cast<double>(probes.back().time.utc_seconds);
     std::uniform_real_distribution<double> place(first - 100.0, last + 100.0);
@@ -229,7 +230,29 @@ private slots:
         }
       }
       QVERIFY2(reduced == expected, qPrintable(QStringLiteral("round %1").arg(round)));
+      QVERIFY2(reducer.reduce(span, columns) == expected, qPrintable(QStringLiteral("reducer, round %1").arg(round)));
     }
+  }
+
+  // The reducer's kept extremes follow the list as it grows and after it is cleared.
+  void reducer_follows_the_list() {
+    std::mt19937 random(3);
+    const std::vector<made_probe> probes = random_run(random, 3000, false);
+    probe_record_list records;
+    column_reducer reducer(records);
+    const time_span all{static_cast<double>(probes.front().time.utc_seconds),
+                        static_cast<double>(probes.back().time.utc_seconds) + 1.0};
+    for (std::size_t count : {std::size_t{100}, std::size_t{1000}, probes.size()}) {
+      while (records.size() < count) {
+        const made_probe& probe = probes[records.size()];
+        records.add(probe.channel, probe.result, probe.time);
+      }
+      QVERIFY(reducer.reduce(all, 7) == reduce_columns(records, all, 7));
+    }
+    records.clear();
+    for (std::size_t i = 0; i < 500; ++i) records.add(1, static_cast<std::int32_t>(i), probes[i].time);
+    QVERIFY(reducer.reduce(all, 7) == reduce_columns(records, all, 7));
+    QVERIFY(reducer.memory_bytes() > 0);
   }
 
   void column_of_edges() {
