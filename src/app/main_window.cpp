@@ -353,6 +353,8 @@ probe_channel& main_window::channel(std::size_t index) { return impl_->channels.
 
 bool main_window::test_running() const { return impl_->test_running; }
 
+const probe_record_list& main_window::probe_records() const { return impl_->probe_records; }
+
 void main_window::show_chart() { show_chart_window(this, impl_->chart_source_of_run()); }
 
 void main_window::keyPressEvent(QKeyEvent* event) {

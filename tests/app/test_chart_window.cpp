@@ -1,6 +1,7 @@
 // The latency chart through the real windows: opened from a log's menu during a scripted run, it
 // follows the run, keeps the user's view, shows a probe under the pointer and saves a PNG.
 #include "app/main_window.h"
+#include "probe/latency_stats.h"
 #include "windows/chart_window.h"
 
 #include <QApplication>
@@ -192,6 +193,16 @@ private slots:
     QVERIFY(!shown.isEmpty());
     const QStringList lines = find("edit_ww_log")->property("plainText").toString().split('\n');
     QVERIFY2(lines.contains(shown), qPrintable(shown));
+
+    // The run's probes in shown order give each log's probe lines, between its start and stop lines.
+    std::array<QStringList, 2> shown_lines;
+    window_->probe_records().for_each_shown([&](std::size_t channel, std::string_view stamp, std::int32_t result) {
+      shown_lines.at(channel) << QString::fromStdString(log_line(stamp, result).substr(2));
+    });
+    for (const auto& [channel, log] : {std::pair{0, "edit_wg_log"}, std::pair{1, "edit_ww_log"}}) {
+      const QStringList log_lines = find(log)->property("plainText").toString().split('\n');
+      QCOMPARE(log_lines.mid(1, log_lines.size() - 2), shown_lines.at(static_cast<std::size_t>(channel)));
+    }
   }
 
   void threshold_dashed_while_recorded() {
