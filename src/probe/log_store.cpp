@@ -179,13 +179,15 @@ std::string probe_log::line(std::size_t index) const {
 }
 
 std::string probe_log::plain_text() const {
+  constexpr std::size_t usual_line_bytes = 44;  // a probe line with its break
   std::string text;
+  text.reserve(line_count() * usual_line_bytes);
   for (const segment& part : segments_) {
     if (part.probes) {
       std::size_t left = part.length;
       records_->for_each_of_channel(channel_, part.first_item, [&](const shown_probe& probe) {
         text += '\n';  // a probe line is never the first
-        text += probe_line_text(probe.time, probe.result);
+        append_probe_line_text(text, probe.time, probe.result);
         return --left > 0;
       });
       continue;

@@ -1,8 +1,7 @@
 #include "probe/probe_record.h"
 
-#include "probe/latency_stats.h"
-
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <ctime>
 
@@ -60,9 +59,25 @@ std::string probe_time_stamp(const probe_time& time) {
   return text;
 }
 
+void append_probe_line_text(std::string& out, const probe_time& time, std::int32_t result) {
+  char stamp[time_stamp_length];
+  write_probe_time_stamp(time, stamp);
+  out.append(stamp, time_stamp_length);
+  // The texts of log_line, written straight into the line: a whole log is made a line at a time.
+  if (result < 0) {
+    out += "    超时或出现故障";
+    return;
+  }
+  out += "    响应时间：";
+  char digits[12];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, result);
+  out.append(digits, end);
+  out += "ms";
+}
+
 std::string probe_line_text(const probe_time& time, std::int32_t result) {
-  std::string line = log_line(probe_time_stamp(time), result);
-  line.erase(0, 2);  // the break that starts the line in the log box
+  std::string line;
+  append_probe_line_text(line, time, result);
   return line;
 }
 

@@ -35,6 +35,7 @@ void write_probe_time_stamp(const probe_time& time, char* out);
 // The log line of one probe, without the break before it: the time stamp, four blanks, then
 // "响应时间：Nms" or, for -1, "超时或出现故障".
 std::string probe_line_text(const probe_time& time, std::int32_t result);
+void append_probe_line_text(std::string& out, const probe_time& time, std::int32_t result);
 
 inline constexpr std::size_t probe_channel_count = 2;  // 0 gateway, 1 external host
 
