@@ -1,7 +1,9 @@
-// A week of probe lines appended to a shown log view: CPU per append at the start and at the end,
+// A week of probe lines appended to a shown log view, as the program does: each probe's record
+// into the run's list, and the view told of it; CPU per append at the start and at the end,
 // heap per line, and the time of a full repaint, which must not grow with the log.
 // Run with QT_QPA_PLATFORM=offscreen.
 #include "app/log_view.h"
+#include "probe/probe_record.h"
 
 #include <QApplication>
 #include <QFont>
@@ -32,11 +34,11 @@ std::size_t heap_in_use() {
   return info.uordblks + info.hblkhd;
 }
 
-std::string probe_line(int index) {
-  char text[96];
-  std::snprintf(text, sizeof text, "\r\n2026-12-%02d %02d:%02d:%02d    响应时间：%dms", 11 + index / 86400,
-                index / 3600 % 24, index / 60 % 60, index % 60, 5 + index * 7 % 400);
-  return text;
+constexpr std::int64_t week_start_utc = 1'796'918'400;  // 2026-12-11 00:00:00 in Beijing
+
+void append_probe(probe_record_list& records, log_view& view, int index) {
+  records.add(0, 5 + index * 7 % 400, {week_start_utc + index, 8 * 3600});
+  view.append_probe();
 }
 
 double repaint_ms(log_view& view) {
@@ -50,6 +52,8 @@ double repaint_ms(log_view& view) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   log_view view;
+  probe_record_list records;
+  view.attach_records(records, 0);
   QFont font("WenQuanYi Micro Hei");
   font.setPixelSize(14);
   view.setFont(font);
@@ -65,7 +69,7 @@ int main(int argc, char** argv) {
   double first_repaint = 0.0;
   for (int index = 0; index < lines_in_a_week; ++index) {
     if (index == 0 || index == lines_in_a_week - sample_lines) sample_start = cpu_seconds();
-    view.append(probe_line(index));
+    append_probe(records, view, index);
     if (index % lines_between_event_rounds == 0) QApplication::processEvents();
     if (index == sample_lines - 1) first_sample = cpu_seconds() - sample_start;
     if (index == lines_in_a_week - 1) last_sample = cpu_seconds() - sample_start;
@@ -80,15 +84,16 @@ int main(int argc, char** argv) {
               first_sample / sample_lines * 1e6);
   std::printf("CPU per append incl. repaints, last %d lines:  %.2f us\n", sample_lines,
               last_sample / sample_lines * 1e6);
-  std::printf("heap per line: %.1f bytes (store's own account %.1f)\n", heap_per_line,
-              static_cast<double>(view.store().memory_bytes()) / static_cast<double>(view.store().line_count()));
+  std::printf("heap per line: %.1f bytes (own account of the records and the log %.1f)\n", heap_per_line,
+              static_cast<double>(view.store().memory_bytes() + records.memory_bytes()) /
+                  static_cast<double>(view.store().line_count()));
   std::printf("full repaint after %d lines: %.2f ms, after a week: %.2f ms\n", sample_lines, first_repaint,
               repaint_ms(view));
   // As in a run: each line followed by its repaint.
   constexpr int tick_lines = 1000;
   const double ticks_start = cpu_seconds();
   for (int index = 0; index < tick_lines; ++index) {
-    view.append(probe_line(lines_in_a_week + index));
+    append_probe(records, view, lines_in_a_week + index);
     view.viewport()->repaint();
   }
   std::printf("append plus repaint, after a week: %.1f us\n", (cpu_seconds() - ticks_start) / tick_lines * 1e6);

@@ -232,6 +232,17 @@ void channel_panel::show_caption(const std::string& text) {
 
 void channel_panel::append_log(const std::string& text) { log_->append(text); }
 
+void channel_panel::attach_records(probe_record_list& records) {
+  records_ = &records;
+  log_->attach_records(records, channel_index_);
+}
+
+void channel_panel::append_probe(std::int32_t result, const probe_time& time) {
+  if (!records_) return channel_view::append_probe(result, time);
+  records_->add(channel_index_, result, time);
+  log_->append_probe();
+}
+
 void channel_panel::close_float() { float_host_.destroy(); }
 
 }  // namespace quorvel

@@ -64,6 +64,9 @@ public:
 
   // The start button's clearing of this channel's figures and texts.
   void clear_figures();
+  // Where this channel's probes are kept; the log shows them from there.
+  void attach_records(probe_record_list& records);
+  log_view* log() const { return log_; }
 
   // channel_view
   void show_class_count(int latency_class, std::int32_t count) override;
@@ -73,6 +76,7 @@ public:
   void show_summary(const std::string& text) override;
   void show_caption(const std::string& text) override;
   void append_log(const std::string& text) override;
+  void append_probe(std::int32_t result, const probe_time& time) override;
   void close_float() override;
 
 private:
@@ -87,6 +91,7 @@ private:
   std::array<QLineEdit*, latency_class_count> counters_{};
   QTextEdit* summary_ = nullptr;
   log_view* log_ = nullptr;
+  probe_record_list* records_ = nullptr;
   std::array<record_option, 2> options_;
 };
 

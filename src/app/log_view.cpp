@@ -49,6 +49,21 @@ log_view::log_view(QWidget* parent) : QAbstractScrollArea(parent) {
 void log_view::append(std::string_view text) {
   const bool was_at_end = is_at_end();
   store_.append(text);
+  show_growth(was_at_end);
+}
+
+void log_view::attach_records(const probe_record_list& records, std::size_t channel) {
+  store_.attach(records, channel);
+  clear();
+}
+
+void log_view::append_probe() {
+  const bool was_at_end = is_at_end();
+  store_.append_probe();
+  show_growth(was_at_end);
+}
+
+void log_view::show_growth(bool was_at_end) {
   update_scroll_range(was_at_end);
   viewport()->update();
 }
@@ -190,8 +205,7 @@ void log_view::contextMenuEvent(QContextMenuEvent* event) {
 void log_view::add_context_action(QAction* action) { context_actions_.append(action); }
 
 QString log_view::line_text(std::size_t index) const {
-  const std::string_view line = store_.line(index);
-  return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+  return QString::fromStdString(store_.line(index));
 }
 
 int log_view::line_height() const { return std::max(1, fontMetrics().lineSpacing()); }

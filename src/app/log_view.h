@@ -28,10 +28,14 @@ public:
 
   // Appends UTF-8 text after the last character; "\r\n" starts a new line.
   void append(std::string_view text);
+  // Shows the probes of `channel` in `records` from now on, and empties the view.
+  void attach_records(const probe_record_list& records, std::size_t channel);
+  // The channel's next probe of the records, which must hold it, as a new line.
+  void append_probe();
   void clear();
 
   QString plain_text() const;
-  const log_store& store() const { return store_; }
+  const probe_log& store() const { return store_; }
 
   bool has_selection() const;
   QString selected_text() const;
@@ -66,6 +70,7 @@ private:
   int line_height() const;
   int full_lines_in_view() const;
   void update_scroll_range(bool keep_at_end);
+  void show_growth(bool was_at_end);
   void lay_out(QTextLayout& layout) const;
   text_position position_at(QPoint point) const;
   text_position selection_begin() const;
@@ -75,7 +80,7 @@ private:
   void scroll_while_dragging();
   void copy_to(QClipboard::Mode mode) const;
 
-  log_store store_;
+  probe_log store_;
   QList<QPointer<QAction>> context_actions_;
   text_position anchor_;
   text_position cursor_;

@@ -7,12 +7,14 @@
 #include "app/settings_file.h"
 #include "text/conversions.h"
 #include "windows/caption_frame.h"
+#include "windows/chart_window.h"
 #include "windows/echo_refusal.h"
 #include "windows/float_window.h"
 #include "windows/notes_window.h"
 #include "windows/record_window.h"
 #include "windows/window_support.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -52,6 +54,7 @@ struct main_window::impl {
   bool test_running = false;
   bool closing = false;  // nothing is saved once the window is going away
   std::array<probe_channel, 2> channels;
+  probe_record_list probe_records;  // both channels' probes of the run, in shown order
   float_window_host float_host;
   QLineEdit* address = nullptr;
   QComboBox* host_list = nullptr;
@@ -71,7 +74,24 @@ struct main_window::impl {
       cycles[i] = std::make_unique<probe_cycle>(channels[i], *panels[i], layout.caption_prefix,
                                                 test_running, setup.prober, &window);
       cycles[i]->timer().setObjectName(QStringLiteral("时钟_") + QString::fromUtf8(layout.infix));
+      panels[i]->attach_records(probe_records);
     }
+    add_chart_actions();
+  }
+
+  void add_chart_actions() {
+    auto* open_chart = new QAction(QStringLiteral("延迟曲线…"), &window);
+    open_chart->setObjectName(QStringLiteral("action_chart"));
+    QObject::connect(open_chart, &QAction::triggered, &window, &main_window::show_chart);
+    for (const auto& panel : panels) panel->log()->add_context_action(open_chart);
+  }
+
+  chart_source chart_source_of_run() {
+    return {&probe_records, [this](std::size_t channel) -> std::optional<std::int32_t> {
+              const tracker_settings high_ping = panels.at(channel)->read_tracker_settings(episode_kind::high_ping);
+              if (!high_ping.enabled) return std::nullopt;
+              return high_ping.threshold_ms;
+            }};
   }
 
   void build_top_bar() {
@@ -242,6 +262,7 @@ struct main_window::impl {
   // What every start does first, refused or not: figures, logs, records and captions cleared.
   void reset_for_run() {
     for (const auto& panel : panels) panel->clear_figures();
+    probe_records.clear();
     for_each_option([](std::size_t, record_option& option) {
       option.records_button->setEnabled(false);
     });
@@ -337,6 +358,10 @@ main_window::~main_window() {
 probe_channel& main_window::channel(std::size_t index) { return impl_->channels.at(index); }
 
 bool main_window::test_running() const { return impl_->test_running; }
+
+const probe_record_list& main_window::probe_records() const { return impl_->probe_records; }
+
+void main_window::show_chart() { show_chart_window(this, impl_->chart_source_of_run()); }
 
 void main_window::keyPressEvent(QKeyEvent* event) {
   // Reaches the window only when the focused control did not take the key.

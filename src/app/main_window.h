@@ -3,6 +3,7 @@
 
 #include "probe/echo_probe.h"
 #include "probe/probe_channel.h"
+#include "probe/probe_record.h"
 #include "probe/prober.h"
 
 #include <QWidget>
@@ -39,6 +40,12 @@ public:
   // 0 is the gateway channel, 1 the external host.
   probe_channel& channel(std::size_t index);
   bool test_running() const;
+  // Every probe of the run (or the last one), both channels, in the order the results were shown.
+  const probe_record_list& probe_records() const;
+
+public slots:
+  // Opens the latency chart `win_chart`, or raises it when it is open.
+  void show_chart();
 
 protected:
   void keyPressEvent(QKeyEvent* event) override;

@@ -2,7 +2,6 @@
 
 #include "probe/latency_stats.h"
 #include "probe/uptime_clock.h"
-#include "text/time_stamp.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -142,7 +141,7 @@ struct probe_cycle::impl {
     record_episodes(outcome);
     view.show_summary(summary);
     view.show_caption(mean_caption(caption_prefix, channel.stats));
-    view.append_log(log_line(time_stamp_text(current_date_time()), result));
+    view.append_probe(result, probe_time_now());
   }
 
   void record_episodes(probe_outcome outcome) {

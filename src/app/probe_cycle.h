@@ -1,7 +1,9 @@
 // One probe channel's timer-driven cycle: tick, probe off the GUI thread, figures, log, wind-down.
 #pragma once
 
+#include "probe/latency_stats.h"
 #include "probe/probe_channel.h"
+#include "probe/probe_record.h"
 #include "probe/prober.h"
 
 #include <QObject>
@@ -25,6 +27,10 @@ public:
   virtual void show_summary(const std::string& text) = 0;
   virtual void show_caption(const std::string& text) = 0;
   virtual void append_log(const std::string& text) = 0;
+  // The probe's log line; a view that keeps probe records takes the result and time instead.
+  virtual void append_probe(std::int32_t result, const probe_time& time) {
+    append_log(log_line(probe_time_stamp(time), result));
+  }
   virtual void close_float() = 0;  // the channel winds down after a stop
 };
 

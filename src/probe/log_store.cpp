@@ -1,5 +1,6 @@
 #include "probe/log_store.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quorvel {
@@ -33,6 +34,8 @@ void log_store::append(std::string_view text) {
   }
   extend_last_line(text);
 }
+
+void log_store::start_new_line() { start_line(); }
 
 std::size_t log_store::line_count() const { return line_count_; }
 
@@ -121,6 +124,104 @@ bool log_store::last_line_ends_with_cr() const {
 void log_store::drop_last_byte() {
   chunks_.back().used -= 1;
   text_bytes_ -= 1;
+}
+
+void probe_log::attach(const probe_record_list& records, std::size_t channel) {
+  records_ = &records;
+  channel_ = channel;
+  clear();
+}
+
+void probe_log::clear() {
+  texts_.clear();
+  std::vector<segment>().swap(segments_);
+  next_probe_ = 0;
+}
+
+void probe_log::append(std::string_view text) {
+  if (text.empty()) return;
+  if (segments_.empty()) {
+    begin_text_segment();
+  } else if (ends_with_probe_line()) {
+    if (text.starts_with(line_break)) {
+      text.remove_prefix(line_break.size());
+      begin_text_segment();
+    } else {
+      turn_last_probe_line_into_text();  // the text goes on in the same line
+    }
+  }
+  texts_.append(text);
+  segments_.back().length = texts_.line_count() - segments_.back().first_item;
+}
+
+void probe_log::append_probe() {
+  // The probe's line starts with a break, so a log that was empty gets an empty first line.
+  if (segments_.empty()) begin_text_segment();
+  if (ends_with_probe_line()) {
+    ++segments_.back().length;
+  } else {
+    segments_.push_back({line_count(), next_probe_, 1, true});
+  }
+  ++next_probe_;
+}
+
+std::size_t probe_log::line_count() const {
+  return segments_.empty() ? 0 : segments_.back().first_line + segments_.back().length;
+}
+
+std::string probe_log::line(std::size_t index) const {
+  const segment* holder = segment_of(index);
+  if (!holder) return {};
+  const std::size_t item = holder->first_item + (index - holder->first_line);
+  if (!holder->probes) return std::string(texts_.line(item));
+  const shown_probe probe = records_->of_channel(channel_, item);
+  return probe_line_text(probe.time, probe.result);
+}
+
+std::string probe_log::plain_text() const {
+  constexpr std::size_t usual_line_bytes = 44;  // a probe line with its break
+  std::string text;
+  text.reserve(line_count() * usual_line_bytes);
+  for (const segment& part : segments_) {
+    if (part.probes) {
+      std::size_t left = part.length;
+      records_->for_each_of_channel(channel_, part.first_item, [&](const shown_probe& probe) {
+        text += '\n';  // a probe line is never the first
+        append_probe_line_text(text, probe.time, probe.result);
+        return --left > 0;
+      });
+      continue;
+    }
+    for (std::size_t line = 0; line < part.length; ++line) {
+      if (part.first_line + line > 0) text += '\n';
+      text += texts_.line(part.first_item + line);
+    }
+  }
+  return text;
+}
+
+std::size_t probe_log::memory_bytes() const {
+  return sizeof(*this) + texts_.memory_bytes() + segments_.capacity() * sizeof(segment);
+}
+
+const probe_log::segment* probe_log::segment_of(std::size_t line) const {
+  if (line >= line_count()) return nullptr;
+  const auto after = std::upper_bound(segments_.begin(), segments_.end(), line,
+                                      [](std::size_t at, const segment& part) { return at < part.first_line; });
+  return &*std::prev(after);
+}
+
+void probe_log::begin_text_segment() {
+  segments_.push_back({line_count(), texts_.line_count(), 1, false});
+  texts_.start_new_line();
+}
+
+void probe_log::turn_last_probe_line_into_text() {
+  segment& last = segments_.back();
+  const shown_probe probe = records_->of_channel(channel_, last.first_item + last.length - 1);
+  if (--last.length == 0) segments_.pop_back();
+  begin_text_segment();
+  texts_.append(probe_line_text(probe.time, probe.result));
 }
 
 }  // namespace quorvel

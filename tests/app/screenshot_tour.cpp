@@ -1,6 +1,7 @@
-// Takes the screenshots in docs/screenshots: the real program with the real echo probe runs a short
-// test against the project's echo responder on loopback, whose answers change over time (mostly
-// quick, a few slow stretches, a few drops), and every window is grabbed from the X screen.
+// Takes the screenshots in docs/screenshots: the real program with the real echo probe runs a
+// three-minute test against the project's echo responder on loopback, whose answers change over
+// time (mostly quick, a few slow stretches, a few drops), and every window is grabbed from the X
+// screen.
 // Runs only inside a loopback-only network namespace under an X server; scripts/screenshots sets
 // both up. Usage: screenshot_tour OUTPUT_DIR [MAIN_WINDOW_FILE]; with a file name, only the main
 // window after a short run is taken (to compare fonts and scale factors).
@@ -41,6 +42,7 @@ constexpr const char* external_name = "baidu.com";  // the first host of the win
 constexpr int float_after_s = 40;                   // run time before the floating window opens
 constexpr int ticks_shown_in_float = 2;
 constexpr int short_run_s = 6;
+constexpr int chart_after_s = 180;  // run time before the latency chart is grabbed
 
 // From `from_s` (seconds since start) until the next phase, requests are answered this way, each
 // after a delay drawn from min_ms to max_ms.
@@ -61,11 +63,16 @@ constexpr answer_phase at(int from_s, answer_phase phase) {
 }
 
 // The gateway is slow when the floating window opens, so that its label shows the slow colours.
+// After it, a few minutes of quiet with a slow stretch and single drops, for the chart.
 const std::vector<answer_phase> gateway_phases{
-    at(0, quick_gateway), at(7, slow_gateway),  at(10, quick_gateway), at(17, dropped),
-    at(20, quick_gateway), at(27, slow_gateway), at(30, quick_gateway), at(39, slow_gateway)};
-const std::vector<answer_phase> external_phases{at(0, quick_external), at(12, dropped),
-                                                at(19, quick_external)};
+    at(0, quick_gateway),   at(7, slow_gateway),    at(10, quick_gateway),  at(17, dropped),
+    at(20, quick_gateway),  at(27, slow_gateway),   at(30, quick_gateway),  at(39, slow_gateway),
+    at(46, quick_gateway),  at(95, slow_gateway),   at(110, quick_gateway), at(140, dropped),
+    at(141, quick_gateway), at(160, dropped),       at(161, quick_gateway)};
+const std::vector<answer_phase> external_phases{
+    at(0, quick_external),  at(12, dropped),  at(19, quick_external), at(70, slow_gateway),
+    at(85, quick_external), at(125, dropped), at(126, quick_external), at(150, dropped),
+    at(153, quick_external)};
 
 struct scripted_target {
   const char* address;
@@ -212,6 +219,22 @@ bool run_and_grab_float(main_window& window, answer_player& player, const QDir& 
                      window.frameGeometry().united(float_window->frameGeometry()));
 }
 
+// The chart of the run so far, over all of it, in the middle of the screen.
+bool grab_chart(main_window& window, const QDir& out) {
+  pause_ms((chart_after_s - float_after_s - ticks_shown_in_float - 1) * 1000);
+  button(window, "btn_window")->click();  // the floating window goes, so that it hides nothing
+  window.show_chart();
+  QWidget* chart = top_level("win_chart");
+  if (!chart) return fail("the latency chart did not open");
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  chart->move(screen.center() - QPoint(chart->width() / 2, chart->height() / 2));
+  pause_ms(1500);
+  const bool saved = save_screen(out.filePath("chart_window.png"), chart->frameGeometry());
+  chart->close();
+  pause_ms(300);
+  return saved;
+}
+
 bool stop_run(main_window& window) {
   button(window, "btn_stop")->click();
   // The controls unlock once both logs end with the stop line.
@@ -275,8 +298,10 @@ bool tour(const QDir& out, const QString& main_window_file) {
   main_window window(std::move(setup));
   window.show();
   pause_ms(500);
-  if (!main_window_file.isEmpty()) return grab_short_run(window, player, out.filePath(main_window_file));
-  if (!run_and_grab_float(window, player, out) || !stop_run(window)) return false;
+  if (!main_window_file.isEmpty())
+    return grab_short_run(window, player, out.filePath(main_window_file));
+  if (!run_and_grab_float(window, player, out) || !grab_chart(window, out) || !stop_run(window))
+    return false;
   pause_ms(500);
   if (!save_screen(out.filePath("main_window_run.png"), window.frameGeometry())) return false;
   return grab_record_list(window, out) && grab_notes(window, out);

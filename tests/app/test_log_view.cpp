@@ -1,5 +1,7 @@
 // The probe log view as a real widget: its text, scrolling, selection and copy, colours.
 #include "app/log_view.h"
+#include "probe/latency_stats.h"
+#include "probe/probe_record.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -51,8 +53,9 @@ class test_log_view : public QObject {
   // A point inside the given visible row, at x pixels from the text's left edge.
   QPoint in_row(int row, int x) const { return {left_margin + x, top_margin + row * line_height() + line_height() / 2}; }
 
-  void drag(QPoint from, QPoint to) {
-    QWidget* target = view_->viewport();
+  void drag(QPoint from, QPoint to) { drag_in(*view_, from, to); }
+  static void drag_in(log_view& view, QPoint from, QPoint to) {
+    QWidget* target = view.viewport();
     send_mouse(target, QEvent::MouseButtonPress, from, Qt::LeftButton);
     send_mouse(target, QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
     send_mouse(target, QEvent::MouseMove, to, Qt::LeftButton);
@@ -145,6 +148,49 @@ private slots:
     QTest::keyClick(view_.get(), Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(view_->store().line_count(), std::size_t{4});
     QCOMPARE(view_->property("plainText").toString(), QApplication::clipboard()->text());
+  }
+
+  // A run with every kind of line, shown once from the probe records and once as the texts the
+  // probe cycle used to append: the same text, the same selections, the same pixels.
+  void probe_lines_from_records_read_as_todays_text() {
+    probe_record_list records;
+    view_->attach_records(records, 1);
+    log_view today;
+    today.setFont(view_->font());
+    today.resize(view_->size());
+    today.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&today));
+    const auto both = [&](const std::string& text) {
+      view_->append(text);
+      today.append(text);
+    };
+    both("开始进行测试...");
+    const std::int32_t results[] = {0, 12, -1, 80, 81, 999, 1000, 4999, -1, 3};
+    for (int index = 0; index < 40; ++index) {
+      const std::int32_t result = results[index % std::size(results)];
+      const probe_time time{1'796'900'000 + index * 3, 8 * 3600};
+      records.add(0, 5, time);  // the gateway's probe, shown in the other log
+      records.add(1, result, time);
+      view_->append_probe();
+      today.append(log_line(probe_time_stamp(time), result));
+    }
+    both("\r\n停止网络测试。");
+    QCOMPARE(view_->store().line_count(), today.store().line_count());
+    QCOMPARE(view_->property("plainText").toString(), today.property("plainText").toString());
+    QVERIFY(view_->property("plainText").toString().endsWith("\n停止网络测试。"));
+    QVERIFY(view_->property("plainText").toString().contains("\n2026-12-10 18:53:26    超时或出现故障\n"));
+
+    QApplication::clipboard()->clear();
+    QStringList copies;
+    for (log_view* view : {view_.get(), &today}) {
+      QTest::keyClick(view, Qt::Key_Home);
+      drag_in(*view, in_row(0, 30), in_row(3, 120));
+      QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+      copies << QApplication::clipboard()->text();
+    }
+    QCOMPARE(copies[0].count('\n'), 3);
+    QCOMPARE(copies[0], copies[1]);
+    QCOMPARE(view_->viewport()->grab().toImage(), today.viewport()->grab().toImage());
   }
 
   void context_menu_copy() {
