@@ -51,6 +51,9 @@ bool feed_episode_tracker(episode_kind kind, episode_tracker& tracker,
                           std::vector<episode_record>& records, const tracker_settings& settings,
                           std::int32_t result, episode_clock& clock);
 
+// The duration in seconds with 2 decimals, as the record lists show it: 1500 gives "1.50".
+std::string duration_seconds_text(std::int32_t duration_ms);
+
 // "发生在:" + start + "  约:" + seconds with 2 decimals + "秒".
 std::string record_line(const episode_record& record);
 
