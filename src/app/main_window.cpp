@@ -1,10 +1,15 @@
 #include "app/main_window.h"
 
 #include "app/channel_panel.h"
+#include "app/desktop_notifier.h"
 #include "app/event_wait.h"
+#include "app/export_actions.h"
 #include "app/probe_cycle.h"
 #include "app/settings_file.h"
+#include "app/tray_icon.h"
+#include "probe/episode_alerts.h"
 #include "text/conversions.h"
+#include "text/time_stamp.h"
 #include "windows/caption_frame.h"
 #include "windows/float_window.h"
 #include "windows/notes_window.h"
@@ -59,6 +64,11 @@ struct main_window::impl {
   std::array<std::unique_ptr<channel_panel>, 2> panels;
   std::array<std::unique_ptr<probe_cycle>, 2> cycles;
   event_wait stop_wait;
+  std::string run_start;  // time stamp text of the last start
+  episode_alerts alerts;
+  desktop_notifier notifier{desktop_notifier::session_bus_address()};
+  export_actions* exports = nullptr;
+  tray_icon* tray = nullptr;
 
   void build() {
     build_top_bar();
@@ -68,7 +78,42 @@ struct main_window::impl {
       cycles[i] = std::make_unique<probe_cycle>(channels[i], *panels[i], layout.caption_prefix,
                                                 test_running, setup.prober, &window);
       cycles[i]->timer().setObjectName(QStringLiteral("时钟_") + QString::fromUtf8(layout.infix));
+      cycles[i]->set_tick_observer([this, i](const tick_outcome& outcome) { on_tick(i, outcome); });
     }
+    build_exports();
+    tray = new tray_icon(&window, tray_buttons_of_window());
+  }
+
+  void build_exports() {
+    export_sources sources;
+    sources.log_lines = [this](std::size_t i) { return log_lines(i); };
+    sources.run_start = [this] { return run_start; };
+    exports = new export_actions(&window, std::move(sources));
+    for (std::size_t i = 0; i < panels.size(); ++i) exports->add_log_actions(*panels[i]->log(), i);
+  }
+
+  text_lines log_lines(std::size_t channel) const {
+    const log_store& store = panels[channel]->log()->store();
+    return {store.line_count(), [&store](std::size_t line) { return store.line(line); }};
+  }
+
+  tray_buttons tray_buttons_of_window() {
+    tray_buttons buttons{start_button, stop_button, float_button, {}};
+    std::size_t next = 0;
+    for_each_option([&](std::size_t, record_option& option) {
+      buttons.records[next++] = option.records_button;
+    });
+    return buttons;
+  }
+
+  // The watchers of each tick: notifications from the episodes, the tray icon's figures.
+  void on_tick(std::size_t channel_index, const tick_outcome& outcome) {
+    for (const episode_step& step : outcome.episodes) {
+      if (const auto alert = alerts.observe(channel_index, step))
+        notifier.notify(QString::fromStdString(alert->summary), QString::fromStdString(alert->body));
+    }
+    tray->show_result(channel_index, outcome.result, outcome.latency_level,
+                      channels[channel_index].stats);
   }
 
   void build_top_bar() {
@@ -189,13 +234,20 @@ struct main_window::impl {
     for (const auto& panel : panels) {
       for (record_option& option : panel->options()) {
         QObject::connect(option.records_button, &QPushButton::clicked, &window,
-                         [this] { show_record_window(&window, record_lists_of_channels()); });
+                         [this] { open_records(); });
       }
     }
     for (const auto& cycle : cycles) {
       for (const auto signal : {&probe_cycle::tick_finished, &probe_cycle::wound_down})
         QObject::connect(cycle.get(), signal, &window, [this] { stop_wait.recheck(); });
     }
+  }
+
+  void open_records() {
+    show_record_window(&window, record_lists_of_channels(),
+                       [this](QWidget* records_window, record_list_copies shown) {
+                         exports->export_records(records_window, std::move(shown));
+                       });
   }
 
   record_lists record_lists_of_channels() const {
@@ -233,12 +285,15 @@ struct main_window::impl {
       test_running = true;
       panels[i]->append_log(start_text);
     }
+    run_start = time_stamp_text(current_date_time());
     for (const auto& cycle : cycles) cycle->arm();
     set_run_controls(true);
+    tray->set_running(true);
   }
 
   // What every start does first, refused or not: figures, logs, records and captions cleared.
   void reset_for_run() {
+    exports->abandon();  // its data is about to go
     for (const auto& panel : panels) panel->clear_figures();
     for_each_option([](std::size_t, record_option& option) {
       option.records_button->setEnabled(false);
@@ -268,6 +323,7 @@ struct main_window::impl {
 
   void on_stop_clicked() {
     test_running = false;
+    tray->set_running(false);
     stop_button->setEnabled(false);
     float_button->setEnabled(false);
     // The channels' final ticks run inside this wait; the controls unlock once both wound down.
@@ -331,6 +387,12 @@ main_window::~main_window() {
 probe_channel& main_window::channel(std::size_t index) { return impl_->channels.at(index); }
 
 bool main_window::test_running() const { return impl_->test_running; }
+
+void main_window::set_probe_rows_source(std::function<probe_rows()> source) {
+  impl_->exports->set_probe_rows(std::move(source));
+}
+
+tray_icon& main_window::tray() { return *impl_->tray; }
 
 void main_window::keyPressEvent(QKeyEvent* event) {
   // Reaches the window only when the focused control did not take the key.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "probe/echo_probe.h"
+#include "probe/export_formats.h"
 #include "probe/probe_channel.h"
 #include "probe/prober.h"
 
@@ -26,6 +27,8 @@ struct main_window_setup {
 // What the program runs with.
 main_window_setup program_setup();
 
+class tray_icon;
+
 class main_window : public QWidget {
   Q_OBJECT
 public:
@@ -39,6 +42,9 @@ public:
   // 0 is the gateway channel, 1 the external host.
   probe_channel& channel(std::size_t index);
   bool test_running() const;
+  // Both channels' probes of the current run, in the order shown, for "导出数据…".
+  void set_probe_rows_source(std::function<probe_rows()> source);
+  tray_icon& tray();
 
 protected:
   void keyPressEvent(QKeyEvent* event) override;

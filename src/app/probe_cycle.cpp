@@ -63,6 +63,7 @@ struct probe_cycle::impl {
   const bool& test_running;
   const probe_function prober;
   episode_clock* clock = &system_episode_clock();
+  std::function<void(const tick_outcome&)> tick_observer;
   QTimer timer;
   bool in_tick = false;
   std::shared_ptr<probe_handoff> handoff;  // set while a probe runs
@@ -115,18 +116,25 @@ struct probe_cycle::impl {
   void show_result(std::int32_t result) {
     const int latency_class = add_probe_result(channel.stats, result);
     view.show_class_count(latency_class, channel.stats.class_counts[latency_class]);
-    view.show_float_result(result, latency_level_of_class(latency_class));
+    tick_outcome outcome{result, latency_level_of_class(latency_class), {}};
+    view.show_float_result(result, outcome.latency_level);
     const std::string summary = summary_text(channel.stats);
-    record_episodes(result);
+    record_episodes(result, outcome.episodes);
     view.show_summary(summary);
     view.show_caption(mean_caption(caption_prefix, channel.stats));
     view.append_log(log_line(time_stamp_text(current_date_time()), result));
+    if (tick_observer) tick_observer(outcome);
   }
 
-  void record_episodes(std::int32_t result) {
-    for (const episode_kind kind : episode_kinds) {
-      if (feed_episode_tracker(kind, channel.tracker(kind), channel.records(kind),
-                               view.read_tracker_settings(kind), result, *clock)) {
+  void record_episodes(std::int32_t result, std::array<episode_step, 2>& steps) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const episode_kind kind = episode_kinds[i];
+      episode_step& step = steps[i];
+      step = {kind, view.read_tracker_settings(kind), result, channel.tracker(kind).is_open,
+              &channel.tracker(kind), nullptr};
+      if (feed_episode_tracker(kind, channel.tracker(kind), channel.records(kind), step.settings,
+                               result, *clock)) {
+        step.recorded = &channel.records(kind).back();
         view.enable_records_button(kind);
       }
     }
@@ -179,6 +187,10 @@ probe_cycle::~probe_cycle() { impl_->abandon_probe(); }
 QTimer& probe_cycle::timer() { return impl_->timer; }
 
 void probe_cycle::set_episode_clock(episode_clock& clock) { impl_->clock = &clock; }
+
+void probe_cycle::set_tick_observer(std::function<void(const tick_outcome&)> observer) {
+  impl_->tick_observer = std::move(observer);
+}
 
 void probe_cycle::arm() {
   if (!impl_->in_tick) impl_->timer.start(rearm_ms);

@@ -32,6 +32,16 @@ void export_format::write_all(std::ostream& out) const {
   write_rows(out, 0, row_count());
 }
 
+std::string export_file_name(std::string_view what, std::string_view start_stamp,
+                             std::string_view extension) {
+  std::string digits;
+  for (const char c : start_stamp) {
+    if (c >= '0' && c <= '9') digits += c;
+    if (c == ' ') digits += '-';
+  }
+  return join_texts({"quorvel-", what, "-", digits, extension});
+}
+
 std::string_view channel_name(std::size_t channel) { return channel == 0 ? "网关" : "外网"; }
 
 void write_csv_field(std::ostream& out, std::string_view field) {

@@ -87,6 +87,11 @@ private:
   std::size_t count_ = 0;
 };
 
+// "quorvel-" + what + "-" + the run's start as yyyyMMdd-HHmmss + extension, from the start's time
+// stamp text: ("数据", "2026-12-11 10:25:05", ".csv") gives "quorvel-数据-20261211-102505.csv".
+std::string export_file_name(std::string_view what, std::string_view start_stamp,
+                             std::string_view extension);
+
 // "网关" or "外网".
 std::string_view channel_name(std::size_t channel);
 

@@ -116,6 +116,13 @@ private slots:
     QCOMPARE(written(record_csv_format({})), bom + "通道,类型,开始时间,时长(秒)\r\n");
   }
 
+  void file_names() {
+    QCOMPARE(QString::fromStdString(export_file_name("日志-网关", "2026-12-11 10:25:05", ".txt")),
+             QStringLiteral("quorvel-日志-网关-20261211-102505.txt"));
+    QCOMPARE(QString::fromStdString(export_file_name("记录", "2027-01-02 03:04:05", ".csv")),
+             QStringLiteral("quorvel-记录-20270102-030405.csv"));
+  }
+
   void slices_give_the_same_bytes() {
     std::vector<scripted_probe> probes;
     for (int i = 0; i < 50; ++i)
