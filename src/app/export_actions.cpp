@@ -75,6 +75,7 @@ public:
     finish(false);
   }
 
+  bool done() const { return done_; }
   std::function<void(bool)> on_finished;
 
 private:
@@ -217,7 +218,7 @@ void export_actions::abandon() {
   if (job_) job_->abandon();
 }
 
-bool export_actions::busy() const { return job_ != nullptr; }
+bool export_actions::busy() const { return job_ && !job_->done(); }
 
 void export_actions::set_probe_rows(std::function<probe_rows()> rows) {
   probe_rows_ = std::move(rows);
