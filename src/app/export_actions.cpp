@@ -1,5 +1,6 @@
 #include "app/export_actions.h"
 
+#include "app/file_writer.h"
 #include "app/log_view.h"
 #include "text/time_stamp.h"
 
@@ -9,7 +10,6 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
@@ -22,6 +22,8 @@ namespace quorvel {
 namespace {
 
 constexpr std::size_t rows_between_clock_checks = 512;
+// Formatted bytes waiting for the disk, beyond which formatting pauses.
+constexpr std::size_t max_queued_bytes = 16 * 1024 * 1024;
 const QString text_filter = QStringLiteral("文本文件 (*.txt)");
 const QString csv_filter = QStringLiteral("CSV 文件 (*.csv)");
 
@@ -50,28 +52,32 @@ void show_failure(QWidget* parent, const QString& path, const QString& reason) {
 
 }  // namespace
 
-// One export under way: a temporary file beside the chosen one, filled a slice at a time.
+// One export under way: rows formatted a slice at a time on the GUI thread (where the data
+// lives), written by a thread of its own to a temporary file that takes the chosen name at the end.
 class export_job : public QObject {
 public:
   export_job(QWidget* parent, const QString& path, std::unique_ptr<export_format> format)
-      : QObject(parent), parent_(parent), file_(path), format_(std::move(format)) {
+      : QObject(parent), parent_(parent), path_(path), format_(std::move(format)) {
     slice_timer_.setSingleShot(true);
     connect(&slice_timer_, &QTimer::timeout, this, [this] { write_slice(); });
   }
 
-  // Returns false when the file cannot even be started (the message has been shown then).
-  bool start() {
+  void start() {
     since_start_.start();
-    if (!file_.open(QIODevice::WriteOnly)) return fail();
+    writer_ = std::make_unique<background_file_writer>(path_, [this](bool written, QString reason) {
+      // From the writer's thread; dropped if the job is gone by then.
+      QMetaObject::invokeMethod(
+          this, [this, written, reason] { on_writer_end(written, reason); }, Qt::QueuedConnection);
+    });
     std::ostringstream head;
     format_->write_head(head);
-    if (!write_out(head)) return fail();
+    writer_->write(std::move(head).str());
     slice_timer_.start(0);
-    return true;
   }
 
+  // Returns once nothing is left of the file.
   void abandon() {
-    discard();
+    if (writer_) writer_->cancel();
     finish(false);
   }
 
@@ -80,6 +86,10 @@ public:
 
 private:
   void write_slice() {
+    if (writer_->queued_bytes() > max_queued_bytes) {
+      slice_timer_.start(1);  // let the disk catch up
+      return;
+    }
     QElapsedTimer slice;
     slice.start();
     std::ostringstream out;
@@ -89,30 +99,28 @@ private:
       format_->write_rows(out, next_row_, end);
       next_row_ = end;
     }
-    if (!write_out(out)) return void(fail());
+    writer_->write(std::move(out).str());
+    show_progress();
     if (next_row_ < total) {
-      show_progress();
       slice_timer_.start(0);
+    } else {
+      writer_->commit();
+    }
+  }
+
+  void on_writer_end(bool written, const QString& reason) {
+    if (done_) return;
+    if (written) {
+      finish(true);
       return;
     }
-    if (!file_.commit()) return void(fail());
-    finish(true);
-  }
-
-  // Removes the temporary file now, not when the job is deleted.
-  void discard() {
-    file_.cancelWriting();
-    if (file_.isOpen()) file_.commit();  // with writing cancelled this only discards
-  }
-
-  bool write_out(const std::ostringstream& out) {
-    const std::string& bytes = out.str();
-    return file_.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-           static_cast<qint64>(bytes.size());
+    writer_->cancel();
+    finish(false);
+    show_failure(parent_, path_, reason);
   }
 
   void show_progress() {
-    const std::size_t total = format_->row_count();
+    const std::size_t total = std::max<std::size_t>(format_->row_count(), 1);
     if (!progress_ && since_start_.elapsed() >= export_actions::progress_after_ms) {
       progress_ = new QProgressDialog(QStringLiteral("正在导出……"), QStringLiteral("取消"), 0,
                                       1000, parent_);
@@ -128,14 +136,6 @@ private:
     if (progress_) progress_->setValue(static_cast<int>(next_row_ * 1000 / total));
   }
 
-  bool fail() {
-    const QString reason = file_.errorString();
-    discard();
-    finish(false);
-    show_failure(parent_, file_.fileName(), reason);
-    return false;
-  }
-
   void finish(bool written) {
     if (done_) return;
     done_ = true;
@@ -146,8 +146,9 @@ private:
   }
 
   QWidget* parent_;
-  QSaveFile file_;
+  const QString path_;
   std::unique_ptr<export_format> format_;
+  std::unique_ptr<background_file_writer> writer_;
   std::size_t next_row_ = 0;
   QElapsedTimer since_start_;
   QTimer slice_timer_;
