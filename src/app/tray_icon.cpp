@@ -77,13 +77,13 @@ tray_icon::~tray_icon() = default;
 void tray_icon::build_menu() {
   menu_ = std::make_unique<QMenu>();
   menu_->setObjectName(QStringLiteral("menu_tray"));
-  button_actions_[0] = {add_button_action("开始测试", buttons_.start), buttons_.start};
-  button_actions_[1] = {add_button_action("停止测试", buttons_.stop), buttons_.stop};
-  button_actions_[2] = {add_button_action("悬浮窗", buttons_.float_window), buttons_.float_window};
+  add_button_action(QStringLiteral("开始测试"), buttons_.start);
+  add_button_action(QStringLiteral("停止测试"), buttons_.stop);
+  add_button_action(QStringLiteral("悬浮窗"), buttons_.float_window);
   records_action_ = menu_->addAction(QStringLiteral("查记录"), this, [this] { click_records(); });
   records_action_->setObjectName(QStringLiteral("act_tray_records"));
   for (QPushButton* button : buttons_.records) button->installEventFilter(this);
-  menu_->addSeparator();
+  after_records_ = menu_->addSeparator();
   menu_->addAction(QStringLiteral("显示主窗口"), this, [this] { raise_main_window(); })
       ->setObjectName(QStringLiteral("act_tray_show"));
   menu_->addAction(QStringLiteral("退出"), main_window_, &QWidget::close)
@@ -94,10 +94,19 @@ void tray_icon::build_menu() {
 
 // Pressing the button itself runs its handler with its refusals, and does nothing while the
 // button is disabled.
-QAction* tray_icon::add_button_action(const char* text, QPushButton* button) {
+QAction* tray_icon::add_button_action(const QString& text, QPushButton* button, QAction* before) {
   button->installEventFilter(this);
-  QAction* action = menu_->addAction(QString::fromUtf8(text), button, &QPushButton::click);
+  auto* action = new QAction(text, menu_.get());
+  connect(action, &QAction::triggered, button, &QPushButton::click);
   action->setObjectName(QStringLiteral("act_tray_") + button->objectName().mid(4));  // btn_start...
+  menu_->insertAction(before, action);
+  button_actions_.emplace_back(action, button);
+  return action;
+}
+
+QAction* tray_icon::add_button_item(const QString& text, QPushButton* button) {
+  QAction* action = add_button_action(text, button, after_records_);
+  sync_enabled();
   return action;
 }
 

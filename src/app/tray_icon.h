@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -58,6 +60,8 @@ public:
   QSystemTrayIcon* system_icon() const;
   // A click on the icon.
   void raise_main_window();
+  // A further item after 查记录 (such as 延迟曲线…) that presses `button` and follows its state.
+  QAction* add_button_item(const QString& text, QPushButton* button);
 
 private:
   struct channel_state {
@@ -68,7 +72,7 @@ private:
 
   const level_colours* shown_colours() const;  // nullptr: grey
   void build_menu();
-  QAction* add_button_action(const char* text, QPushButton* button);
+  QAction* add_button_action(const QString& text, QPushButton* button, QAction* before = nullptr);
   void sync_enabled();
   void click_records();
   void refresh();
@@ -78,7 +82,8 @@ private:
   tray_buttons buttons_;
   std::unique_ptr<QMenu> menu_;
   QAction* records_action_ = nullptr;
-  std::array<std::pair<QAction*, QPushButton*>, 3> button_actions_{};
+  QAction* after_records_ = nullptr;  // the separator before 显示主窗口
+  std::vector<std::pair<QAction*, QPushButton*>> button_actions_;
   std::unique_ptr<QSystemTrayIcon> system_icon_;
   bool running_ = false;
   std::array<channel_state, 2> channels_;

@@ -131,6 +131,28 @@ private slots:
     verify_items_follow_buttons();
   }
 
+  // How a later window's button (the chart's, say) joins the menu.
+  void a_further_button_item() {
+    auto* button = new QPushButton(window_.get());
+    button->setObjectName("btn_chart");
+    button->setEnabled(false);
+    int clicks = 0;
+    connect(button, &QPushButton::clicked, [&clicks] { ++clicks; });
+    QAction* item = window_->tray().add_button_item(QStringLiteral("延迟曲线…"), button);
+    QStringList texts;
+    for (QAction* each : window_->tray().menu()->actions())
+      if (!each->isSeparator()) texts << each->text();
+    QCOMPARE(texts, (QStringList{"开始测试", "停止测试", "悬浮窗", "查记录", "延迟曲线…", "显示主窗口",
+                                 "退出"}));
+    QVERIFY(!item->isEnabled());
+    item->trigger();
+    QCOMPARE(clicks, 0);
+    button->setEnabled(true);
+    QVERIFY(item->isEnabled());
+    item->trigger();
+    QCOMPARE(clicks, 1);
+  }
+
   void show_and_quit() {
     window_->showMinimized();
     action("act_tray_show")->trigger();
