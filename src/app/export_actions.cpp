@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QStandardPaths>
@@ -35,6 +36,7 @@ QString ask_file_name(QWidget* parent, const QString& title, const QString& defa
   dialog.setObjectName(QStringLiteral("dlg_export"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QFileInfo(default_path).suffix());
   dialog.selectFile(default_path);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().constFirst();

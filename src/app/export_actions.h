@@ -36,7 +36,7 @@ class export_actions : public QObject {
 public:
   // An export's slice of work on the GUI thread, and how long one may run before a progress
   // dialog is shown.
-  static constexpr int slice_ms = 8;
+  static constexpr int slice_ms = 5;
   static constexpr int progress_after_ms = 500;
 
   export_actions(QWidget* window, export_sources sources);
