@@ -59,6 +59,7 @@ public:
 
   const channel_layout& layout() const { return layout_; }
   QGroupBox* group() const { return group_; }
+  log_view* log() const { return log_; }
   record_option& option(episode_kind kind);
   std::array<record_option, 2>& options() { return options_; }
 

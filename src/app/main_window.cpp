@@ -2,10 +2,15 @@
 
 #include "app/address_edit.h"
 #include "app/channel_panel.h"
+#include "app/desktop_notifier.h"
 #include "app/event_wait.h"
+#include "app/export_actions.h"
 #include "app/probe_cycle.h"
 #include "app/settings_file.h"
+#include "app/tray_icon.h"
+#include "probe/episode_alerts.h"
 #include "text/conversions.h"
+#include "text/time_stamp.h"
 #include "windows/caption_frame.h"
 #include "windows/chart_window.h"
 #include "windows/echo_refusal.h"
@@ -65,6 +70,11 @@ struct main_window::impl {
   std::array<std::unique_ptr<channel_panel>, 2> panels;
   std::array<std::unique_ptr<probe_cycle>, 2> cycles;
   event_wait stop_wait;
+  std::string run_start;  // time stamp text of the last start
+  episode_alerts alerts;
+  desktop_notifier notifier{desktop_notifier::session_bus_address()};
+  export_actions* exports = nullptr;
+  tray_icon* tray = nullptr;
 
   void build() {
     build_top_bar();
@@ -75,22 +85,56 @@ struct main_window::impl {
                                                 test_running, setup.prober, &window);
       cycles[i]->timer().setObjectName(QStringLiteral("时钟_") + QString::fromUtf8(layout.infix));
       panels[i]->attach_records(probe_records);
+      cycles[i]->set_tick_observer([this, i](const tick_outcome& outcome) { on_tick(i, outcome); });
     }
-    add_chart_actions();
+    QAction* open_chart = add_chart_actions();
+    build_exports();
+    tray = new tray_icon(&window, tray_buttons_of_window());
+    tray->add_item(open_chart);
   }
 
-  void add_chart_actions() {
+  QAction* add_chart_actions() {
     auto* open_chart = new QAction(QStringLiteral("延迟曲线…"), &window);
     open_chart->setObjectName(QStringLiteral("action_chart"));
     QObject::connect(open_chart, &QAction::triggered, &window, &main_window::show_chart);
     for (const auto& panel : panels) panel->log()->add_context_action(open_chart);
+    return open_chart;
   }
 
   chart_source chart_source_of_run() {
     return {&probe_records, [this](std::size_t channel) -> std::optional<std::int32_t> {
-              const tracker_settings high_ping = panels.at(channel)->read_tracker_settings(episode_kind::high_ping);
+              const tracker_settings high_ping =
+                  panels.at(channel)->read_tracker_settings(episode_kind::high_ping);
               if (!high_ping.enabled) return std::nullopt;
               return high_ping.threshold_ms;
+            }};
+  }
+
+  void build_exports() {
+    export_sources sources;
+    sources.log_lines = [this](std::size_t i) { return log_lines(i); };
+    sources.run_start = [this] { return run_start; };
+    exports = new export_actions(&window, std::move(sources));
+    exports->set_probe_rows([this] { return probe_rows_of_run(); });
+    for (std::size_t i = 0; i < panels.size(); ++i) exports->add_log_actions(*panels[i]->log(), i);
+  }
+
+  // A line's text lives in the buffer until the next line is asked for.
+  text_lines log_lines(std::size_t channel) const {
+    const probe_log& log = panels[channel]->log()->store();
+    auto text = std::make_shared<std::string>();
+    return {log.line_count(), [&log, text](std::size_t line) -> std::string_view {
+              *text = log.line(line);
+              return *text;
+            }};
+  }
+
+  probe_rows probe_rows_of_run() const {
+    auto stamp = std::make_shared<std::string>();
+    return {probe_records.size(), [this, stamp](std::size_t position) {
+              const shown_probe probe = probe_records.at(position);
+              *stamp = probe_time_stamp(probe.time);
+              return probe_row{*stamp, probe.channel, probe.result};
             }};
   }
 
@@ -213,13 +257,20 @@ struct main_window::impl {
     for (const auto& panel : panels) {
       for (record_option& option : panel->options()) {
         QObject::connect(option.records_button, &QPushButton::clicked, &window,
-                         [this] { show_record_window(&window, record_lists_of_channels()); });
+                         [this] { open_records(); });
       }
     }
     for (const auto& cycle : cycles) {
       for (const auto signal : {&probe_cycle::tick_finished, &probe_cycle::wound_down})
         QObject::connect(cycle.get(), signal, &window, [this] { stop_wait.recheck(); });
     }
+  }
+
+  void open_records() {
+    show_record_window(&window, record_lists_of_channels(),
+                       [this](QWidget* records_window, record_list_copies shown) {
+                         exports->export_records(records_window, std::move(shown));
+                       });
   }
 
   record_lists record_lists_of_channels() const {
@@ -255,12 +306,15 @@ struct main_window::impl {
       test_running = true;
       panels[i]->append_log(start_text);
     }
+    run_start = time_stamp_text(current_date_time());
     for (const auto& cycle : cycles) cycle->arm();
     set_run_controls(true);
+    tray->set_running(true);
   }
 
   // What every start does first, refused or not: figures, logs, records and captions cleared.
   void reset_for_run() {
+    exports->abandon();  // its data is about to go
     for (const auto& panel : panels) panel->clear_figures();
     probe_records.clear();
     for_each_option([](std::size_t, record_option& option) {
@@ -294,6 +348,7 @@ struct main_window::impl {
 
   void on_stop_clicked() {
     test_running = false;
+    tray->set_running(false);
     // Until 开始测试 is back the focus waits on the window itself, where a key does no harm.
     const bool stop_had_focus = window.focusWidget() == stop_button;
     if (stop_had_focus) window.setFocus(Qt::OtherFocusReason);
@@ -362,6 +417,12 @@ bool main_window::test_running() const { return impl_->test_running; }
 const probe_record_list& main_window::probe_records() const { return impl_->probe_records; }
 
 void main_window::show_chart() { show_chart_window(this, impl_->chart_source_of_run()); }
+
+void main_window::set_probe_rows_source(std::function<probe_rows()> source) {
+  impl_->exports->set_probe_rows(std::move(source));
+}
+
+tray_icon& main_window::tray() { return *impl_->tray; }
 
 void main_window::keyPressEvent(QKeyEvent* event) {
   // Reaches the window only when the focused control did not take the key.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "probe/echo_probe.h"
+#include "probe/export_formats.h"
 #include "probe/probe_channel.h"
 #include "probe/probe_record.h"
 #include "probe/prober.h"
@@ -27,6 +28,8 @@ struct main_window_setup {
 // What the program runs with.
 main_window_setup program_setup();
 
+class tray_icon;
+
 class main_window : public QWidget {
   Q_OBJECT
 public:
@@ -42,6 +45,9 @@ public:
   bool test_running() const;
   // Every probe of the run (or the last one), both channels, in the order the results were shown.
   const probe_record_list& probe_records() const;
+  // Both channels' probes for "导出数据…"; the run's probe records unless a test sets another.
+  void set_probe_rows_source(std::function<probe_rows()> source);
+  tray_icon& tray();
 
 public slots:
   // Opens the latency chart `win_chart`, or raises it when it is open.

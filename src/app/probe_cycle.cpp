@@ -79,6 +79,7 @@ struct probe_cycle::impl {
   const bool& test_running;
   const probe_function prober;
   episode_clock* clock = &system_episode_clock();
+  std::function<void(const tick_outcome&)> tick_observer;
   QTimer timer;
   bool in_tick = false;
   // test_running when this tick's probe started: a stop during the probe leaves one fresh probe
@@ -132,23 +133,29 @@ struct probe_cycle::impl {
     end_tick();
   }
 
-  void show_result(probe_outcome outcome) {
-    const std::int32_t result = outcome.result;
+  void show_result(probe_outcome probe) {
+    const std::int32_t result = probe.result;
     const int latency_class = add_probe_result(channel.stats, result);
     view.show_class_count(latency_class, channel.stats.class_counts[latency_class]);
-    view.show_float_result(result, latency_level_of_class(latency_class));
+    tick_outcome outcome{result, latency_level_of_class(latency_class), {}};
+    view.show_float_result(result, outcome.latency_level);
     const std::string summary = summary_text(channel.stats);
-    record_episodes(outcome);
+    record_episodes(probe, outcome.episodes);
     view.show_summary(summary);
     view.show_caption(mean_caption(caption_prefix, channel.stats));
     view.append_probe(result, probe_time_now());
+    if (tick_observer) tick_observer(outcome);
   }
 
-  void record_episodes(probe_outcome outcome) {
-    for (const episode_kind kind : episode_kinds) {
-      if (feed_episode_tracker(kind, channel.tracker(kind), channel.records(kind),
-                               view.read_tracker_settings(kind), outcome.result, *clock,
-                               outcome.took_ms)) {
+  void record_episodes(probe_outcome probe, std::array<episode_step, 2>& steps) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const episode_kind kind = episode_kinds[i];
+      episode_step& step = steps[i];
+      step = {kind, view.read_tracker_settings(kind), probe.result, channel.tracker(kind).is_open,
+              &channel.tracker(kind), nullptr};
+      if (feed_episode_tracker(kind, channel.tracker(kind), channel.records(kind), step.settings,
+                               probe.result, *clock, probe.took_ms)) {
+        step.recorded = &channel.records(kind).back();
         view.enable_records_button(kind);
       }
     }
@@ -203,6 +210,10 @@ probe_cycle::~probe_cycle() { impl_->abandon_probe(); }
 QTimer& probe_cycle::timer() { return impl_->timer; }
 
 void probe_cycle::set_episode_clock(episode_clock& clock) { impl_->clock = &clock; }
+
+void probe_cycle::set_tick_observer(std::function<void(const tick_outcome&)> observer) {
+  impl_->tick_observer = std::move(observer);
+}
 
 void probe_cycle::arm() {
   if (!impl_->in_tick) impl_->timer.start(rearm_ms);

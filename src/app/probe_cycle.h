@@ -1,6 +1,7 @@
 // One probe channel's timer-driven cycle: tick, probe off the GUI thread, figures, log, wind-down.
 #pragma once
 
+#include "probe/episode_alerts.h"
 #include "probe/latency_stats.h"
 #include "probe/probe_channel.h"
 #include "probe/probe_record.h"
@@ -9,7 +10,9 @@
 #include <QObject>
 #include <QTimer>
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +37,13 @@ public:
   virtual void close_float() = 0;  // the channel winds down after a stop
 };
 
+// What one tick found, for those who watch the channel (alerts, tray icon).
+struct tick_outcome {
+  std::int32_t result = -1;
+  int latency_level = 0;
+  std::array<episode_step, 2> episodes;  // high ping, then timeout
+};
+
 // The timer (objectName `时钟_wg` / `时钟_ww`, precise, stopped until arm()) and the tick of one
 // channel. All program state stays on the GUI thread; only the probe runs elsewhere.
 class probe_cycle : public QObject {
@@ -46,6 +56,8 @@ public:
   QTimer& timer();
   // The clock that times episodes; system_episode_clock() unless set. Must outlive the cycle.
   void set_episode_clock(episode_clock& clock);
+  // Called at the end of each tick's figures, after its log line.
+  void set_tick_observer(std::function<void(const tick_outcome&)> observer);
   // The start button: first tick 1000 ms from now. During a tick it does nothing: the tick's end
   // re-arms the timer while a run is on.
   void arm();

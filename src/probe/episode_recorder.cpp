@@ -121,9 +121,13 @@ bool feed_episode_tracker(episode_kind kind, episode_tracker& tracker,
   return true;
 }
 
+std::string duration_seconds_text(std::int32_t duration_ms) {
+  return number_to_fixed_text(static_cast<double>(duration_ms) / 1000.0, 2);
+}
+
 std::string record_line(const episode_record& record) {
-  const double seconds = static_cast<double>(record.duration_ms) / 1000.0;
-  return join_texts({"发生在:", record.start_text, "  约:", number_to_fixed_text(seconds, 2), "秒"});
+  return join_texts(
+      {"发生在:", record.start_text, "  约:", duration_seconds_text(record.duration_ms), "秒"});
 }
 
 }  // namespace quorvel

@@ -54,6 +54,9 @@ bool feed_episode_tracker(episode_kind kind, episode_tracker& tracker,
                           std::int32_t result, episode_clock& clock,
                           std::int32_t probe_ms = std::numeric_limits<std::int32_t>::max());
 
+// The duration in seconds with 2 decimals, as the record lists show it: 1500 gives "1.50".
+std::string duration_seconds_text(std::int32_t duration_ms);
+
 // "发生在:" + start + "  约:" + seconds with 2 decimals + "秒".
 std::string record_line(const episode_record& record);
 

@@ -1,6 +1,9 @@
 #include "windows/chart_window.h"
 
+#include "probe/export_formats.h"
+
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QImageWriter>
@@ -11,6 +14,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -52,8 +56,18 @@ std::function<QString(QWidget*)>& image_path_chooser() {
   return chooser;
 }
 
-QString ask_image_path(QWidget* parent) {
-  QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("保存图片"), QStringLiteral("延迟曲线.png"),
+// Offered in the documents folder under the run's start, as the exports are.
+QString default_image_path(const probe_record_list* records) {
+  const std::string start = records && records->size() > 0
+                                ? probe_time_stamp(records->at(0).time)
+                                : probe_time_stamp(probe_time_now());
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty()) folder = QDir::homePath();
+  return QDir(folder).filePath(QString::fromStdString(export_file_name("曲线", start, ".png")));
+}
+
+QString ask_image_path(QWidget* parent, const probe_record_list* records) {
+  QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("保存图片"), default_image_path(records),
                                               QStringLiteral("PNG 图片 (*.png)"));
   if (!path.isEmpty() && !path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) path += QStringLiteral(".png");
   return path;
@@ -366,6 +380,7 @@ chart_window::chart_window(QWidget* owner, chart_source source)
   setObjectName(QStringLiteral("win_chart"));
   setWindowTitle(QStringLiteral("延迟曲线"));
   setAttribute(Qt::WA_DeleteOnClose);
+  records_ = source.records;
   plot_ = new chart_plot(this, std::move(source));
   plot_->on_save = [this] { choose_and_save(); };
   auto* buttons = new QHBoxLayout;
@@ -427,13 +442,14 @@ bool chart_window::save_image(const QString& path) {
     }
   }
   if (failure.isEmpty()) return true;
-  QMessageBox::warning(this, QStringLiteral("保存图片"),
-                       QStringLiteral("图片没有保存到 %1：\n%2").arg(path, failure));
+  QMessageBox::warning(this, QStringLiteral("保存失败"),
+                       QStringLiteral("图片没有保存到 %1：\n请检查文件夹的写入权限和磁盘空间。\n\n（%2）")
+                           .arg(QDir::toNativeSeparators(path), failure));
   return false;
 }
 
 void chart_window::choose_and_save() {
-  const QString path = image_path_chooser() ? image_path_chooser()(this) : ask_image_path(this);
+  const QString path = image_path_chooser() ? image_path_chooser()(this) : ask_image_path(this, records_);
   if (!path.isEmpty()) save_image(path);
 }
 

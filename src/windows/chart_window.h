@@ -55,6 +55,7 @@ private:
   void choose_and_save();
 
   chart_plot* plot_ = nullptr;
+  const probe_record_list* records_ = nullptr;
   QTimer refresh_timer_;
 };
 

@@ -42,10 +42,6 @@ constexpr std::array<label_form, 2> label_forms{{
     {"lable_ww", "外网:", 20},
 }};
 
-struct level_colours {
-  QColor text;
-  QColor background;
-};
 // Index 0 also serves every level below 1.
 const std::array<level_colours, 5> colours_by_level{{
     {Qt::white, Qt::black},
@@ -187,6 +183,11 @@ private:
 };
 
 }  // namespace
+
+const level_colours* colours_of_level(int latency_level) {
+  if (latency_level >= static_cast<int>(colours_by_level.size())) return nullptr;
+  return &colours_by_level[std::max(latency_level, 0)];
+}
 
 class float_window_host::impl {
 public:

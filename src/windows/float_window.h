@@ -1,6 +1,7 @@
 // The small always-on-top window with each channel's last result, and its remembered place.
 #pragma once
 
+#include <QColor>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -9,6 +10,14 @@
 #include <cstdint>
 
 namespace quorvel {
+
+// The colours a result is shown in, by its latency level; levels below 1 are no answer.
+struct level_colours {
+  QColor text;
+  QColor background;
+};
+// nullptr for level 5 and above, which leave the colours as they are.
+const level_colours* colours_of_level(int latency_level);
 
 // Channel 0 is the gateway (`lable_wg`, "网关:"), channel 1 the external host (`lable_ww`, "外网:").
 class float_window_host : public QObject {

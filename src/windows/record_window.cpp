@@ -3,6 +3,7 @@
 #include "windows/caption_frame.h"
 #include "windows/window_support.h"
 
+#include <QAction>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -80,7 +81,13 @@ public:
       std::copy(record.start_text.begin(), record.start_text.end(), start_.begin());
     } else {
       setText(QString::fromStdString(record_line(record)));
+      setData(Qt::UserRole, QString::fromStdString(record.start_text));
     }
+  }
+
+  episode_record record() const {
+    if (!inline_start_) return {data(Qt::UserRole).toString().toStdString(), duration_ms_};
+    return {std::string(start_.data(), start_.size()), duration_ms_};
   }
 
   QVariant data(int role) const override {
@@ -121,6 +128,28 @@ void add_record_box(QWidget* window, const record_box_form& form,
   fill_record_list(list, records ? *records : no_records, label);
 }
 
+// What the lists show, in the window's list order.
+record_list_copies shown_records(QWidget* window) {
+  record_list_copies shown;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const auto* list = window->findChild<QListWidget*>(QString::fromUtf8(record_box_forms[i].list_name));
+    for (int row = 0; list && row < list->count(); ++row)
+      shown[i].push_back(static_cast<const record_line_item*>(list->item(row))->record());
+  }
+  return shown;
+}
+
+void add_export_menu(QWidget* window, const record_export_handler& export_all) {
+  auto* action = new QAction(QString::fromUtf8("导出全部记录…"), window);
+  action->setObjectName("act_export_records");
+  QObject::connect(action, &QAction::triggered, window,
+                   [window, export_all] { export_all(window, shown_records(window)); });
+  for (QListWidget* list : window->findChildren<QListWidget*>()) {
+    list->setContextMenuPolicy(Qt::ActionsContextMenu);
+    list->addAction(action);
+  }
+}
+
 QWidget* open_record_window(QWidget* owner) {
   for (QObject* child : owner->children()) {
     auto* widget = qobject_cast<QWidget*>(child);
@@ -143,7 +172,8 @@ void bring_forward(QWidget* window) {
 
 }  // namespace
 
-QWidget* show_record_window(QWidget* owner, const record_lists& lists) {
+QWidget* show_record_window(QWidget* owner, const record_lists& lists,
+                            record_export_handler export_all) {
   if (QWidget* open = open_record_window(owner)) {
     bring_forward(open);
     return open;
@@ -155,6 +185,7 @@ QWidget* show_record_window(QWidget* owner, const record_lists& lists) {
   window->setFont(chinese_font(14));
   window->setFixedSize(client_size);
   for (std::size_t i = 0; i < lists.size(); ++i) add_record_box(window, record_box_forms[i], lists[i]);
+  if (export_all) add_export_menu(window, export_all);
   fit_texts(window);
   centre_on_screen(window, owner->screen());
   window->show();
