@@ -67,7 +67,6 @@ public:
   void clear_figures();
   // Where this channel's probes are kept; the log shows them from there.
   void attach_records(probe_record_list& records);
-  log_view* log() const { return log_; }
 
   // channel_view
   void show_class_count(int latency_class, std::int32_t count) override;

@@ -138,6 +138,25 @@ struct main_window::impl {
             }};
   }
 
+  tray_buttons tray_buttons_of_window() {
+    tray_buttons buttons{start_button, stop_button, float_button, {}};
+    std::size_t next = 0;
+    for_each_option([&](std::size_t, record_option& option) {
+      buttons.records[next++] = option.records_button;
+    });
+    return buttons;
+  }
+
+  // The watchers of each tick: notifications from the episodes, the tray icon's figures.
+  void on_tick(std::size_t channel_index, const tick_outcome& outcome) {
+    for (const episode_step& step : outcome.episodes) {
+      if (const auto alert = alerts.observe(channel_index, step))
+        notifier.notify(QString::fromStdString(alert->summary), QString::fromStdString(alert->body));
+    }
+    tray->show_result(channel_index, outcome.result, outcome.latency_level,
+                      channels[channel_index].stats);
+  }
+
   void build_top_bar() {
     auto* bar = place<caption_frame>(&window, "分组框1", 8, 8, 1005, 48);
     bar->setTitle(QStringLiteral("网关地址"));

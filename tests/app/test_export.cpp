@@ -18,7 +18,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <array>
 #include <memory>
+#include <tuple>
 
 using namespace quorvel;
 using namespace quorvel::testing;
@@ -157,9 +159,37 @@ private slots:
     QCOMPARE(file_bytes(target), (shown + "\n").toUtf8());
   }
 
+  // The program's own rows: every probe line of both logs, each channel's in its log's order.
+  void data_export_writes_the_runs_probes() {
+    const QString target = home_.filePath("run.csv");
+    const auto offered = choose_file(target);
+    QVERIFY(pick_context_item(find<QWidget>("edit_wg_log"), QStringLiteral("导出数据…")));
+    wait_for_export_end();
+    verify_offered(*offered, "数据", ".csv");
+    const QByteArray bytes = file_bytes(target);
+    const QByteArray head = bom + "时间,通道,响应时间(ms),超时\r\n";
+    QVERIFY(bytes.startsWith(head));
+    QVERIFY(bytes.endsWith("\r\n"));
+    QStringList rows = QString::fromUtf8(bytes.mid(head.size())).split(QStringLiteral("\r\n"));
+    rows.removeLast();
+    std::array<QStringList, 2> written;
+    for (const QString& row : rows) written[row.section(',', 1, 1) == "网关" ? 0 : 1] << row;
+    const QRegularExpression answer(QStringLiteral("响应时间：(\\d+)ms$"));
+    for (const auto& [index, name, log_name] :
+         {std::tuple{0, "网关", "edit_wg_log"}, std::tuple{1, "外网", "edit_ww_log"}}) {
+      QStringList expected;
+      for (const QString& line : find<QWidget>(log_name)->property("plainText").toString().split('\n')) {
+        if (line.isEmpty() || !line.front().isDigit()) continue;  // the start and stop lines
+        const QRegularExpressionMatch match = answer.match(line);
+        expected << line.left(19) + "," + name + "," +
+                        (match.hasMatch() ? match.captured(1) + ",0" : QStringLiteral(",1"));
+      }
+      QVERIFY(expected.size() >= 3);
+      QCOMPARE(written[index], expected);
+    }
+  }
+
   void data_export_writes_the_rows() {
-    auto* log = find<QWidget>("edit_wg_log");
-    QVERIFY(!pick_context_item(log, QStringLiteral("导出数据…")));  // no rows given yet
     window_->set_probe_rows_source(rows_.source(5));
     const QString target = home_.filePath("data.csv");
     const auto offered = choose_file(target);
