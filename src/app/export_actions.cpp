@@ -3,6 +3,7 @@
 #include "app/file_writer.h"
 #include "app/log_view.h"
 #include "text/time_stamp.h"
+#include "windows/window_support.h"
 
 #include <QAction>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
 
@@ -162,11 +162,6 @@ export_actions::export_actions(QWidget* window, export_sources sources)
     : QObject(window), window_(window), sources_(std::move(sources)) {}
 
 export_actions::~export_actions() { abandon(); }
-
-QString export_actions::documents_folder() {
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  return folder.isEmpty() ? QDir::homePath() : folder;
-}
 
 void export_actions::add_log_actions(log_view& view, std::size_t channel) {
   auto* log_action = new QAction(QStringLiteral("导出日志…"), &view);

@@ -53,9 +53,6 @@ public:
   // until they are given.
   void set_probe_rows(std::function<probe_rows()> rows);
 
-  // The file dialog's starting folder: the user's documents folder.
-  static QString documents_folder();
-
 signals:
   void export_finished(bool written);
 

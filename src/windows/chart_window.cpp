@@ -1,6 +1,7 @@
 #include "windows/chart_window.h"
 
 #include "probe/export_formats.h"
+#include "windows/window_support.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,7 +15,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -61,9 +61,7 @@ QString default_image_path(const probe_record_list* records) {
   const std::string start = records && records->size() > 0
                                 ? probe_time_stamp(records->at(0).time)
                                 : probe_time_stamp(probe_time_now());
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  if (folder.isEmpty()) folder = QDir::homePath();
-  return QDir(folder).filePath(QString::fromStdString(export_file_name("曲线", start, ".png")));
+  return QDir(documents_folder()).filePath(QString::fromStdString(export_file_name("曲线", start, ".png")));
 }
 
 QString ask_image_path(QWidget* parent, const probe_record_list* records) {

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDir>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -12,6 +13,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTimer>
@@ -72,6 +74,11 @@ QStringList chinese_font_families() {
   for (const QString& family : others)
     if (!families.contains(family)) families << family;
   return families;
+}
+
+QString documents_folder() {
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  return folder.isEmpty() ? QDir::homePath() : folder;
 }
 
 QFont chinese_font(int pixel_size) {

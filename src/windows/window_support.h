@@ -27,6 +27,9 @@ QStringList chinese_font_families();
 // A normal-weight font of those faces at `pixel_size`.
 QFont chinese_font(int pixel_size);
 
+// Where a save dialog starts: the user's documents folder, else the home folder.
+QString documents_folder();
+
 // `font`, narrowed and if need be shrunk just enough that the ink of each text fits `width`.
 QFont font_fitting_width(const QFont& font, const QStringList& texts, qreal width);
 
